@@ -1,0 +1,39 @@
+#pragma once
+
+#include "model/Event.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace smsconf {
+
+class CIniFile;
+
+// The project's events in list order, which is the order of the project
+// file and of the compiled image.
+class CEventList {
+ public:
+  CEventList() = default;
+  virtual ~CEventList();
+  CEventList(const CEventList&) = delete;
+  CEventList& operator=(const CEventList&) = delete;
+
+  std::int32_t Count() const;
+  CEvent* Get(std::int32_t index) const;  // throws std::out_of_range
+  std::int32_t Add(std::unique_ptr<CEvent> event);
+  // Takes the very object out of the list and returns the index it had, or
+  // -1 when it is not in the list. The caller owns the event from then on.
+  std::int32_t Remove(CEvent* event);
+  void Clear();
+  // By SortKey ascending; events with equal keys keep their order.
+  void Sort();
+
+  void Load(const CIniFile& ini);  // appends Event0, Event1, ... up to the first gap
+  void Save(CIniFile& ini) const;
+
+ private:
+  std::vector<std::unique_ptr<CEvent>> Items;
+};
+
+}  // namespace smsconf
