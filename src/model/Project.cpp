@@ -1,10 +1,22 @@
 #include "model/Project.h"
 
+#include "image/AtomicFile.h"
+#include "image/ExportPaths.h"
+#include "image/ImageFormat.h"
+#include "image/Output.h"
+#include "image/SymTable.h"
 #include "model/IniFile.h"
 
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace smsconf {
+
 
 CProject::CProject()
     : Phones(std::make_unique<CPhoneList>()), Events(std::make_unique<CEventList>()) {
@@ -41,6 +53,126 @@ void CProject::Save() {
     ini.EraseSection(section);
   }
   ini.UpdateFile(FileName);
+}
+
+
+
+namespace {
+
+// Every count, offset and field of the image is one byte or one 16-bit word.
+constexpr std::int32_t MaxEvents = 255;
+constexpr std::int32_t MaxByte = 0xFF;
+constexpr std::int32_t MaxWord = 0xFFFF;
+
+[[noreturn]] void Refuse(const std::string& what) { throw std::runtime_error(what); }
+
+void CheckFields(const CEventList& events) {
+  if (events.Count() > MaxEvents) {
+    Refuse("Too many events: " + std::to_string(events.Count()) + "; the image holds at most " +
+           std::to_string(MaxEvents));
+  }
+  for (std::int32_t i = 0; i < events.Count(); ++i) {
+    const CEvent& event = *events.Get(i);
+    if (event.Pin < 0 || event.Pin > MaxByte) {
+      Refuse("Event " + std::to_string(i) + ": Pin " + std::to_string(event.Pin) +
+             " is outside 0..255");
+    }
+    if (event.Delay < 0 || event.Delay > MaxWord) {
+      Refuse("Event " + std::to_string(i) + ": Delay " + std::to_string(event.Delay) +
+             " is outside 0..65535");
+    }
+  }
+}
+
+// The 16-bit reference to a text already in the string area.
+std::uint32_t StringReference(CSymTable& table, const std::string& text, const std::string& owner) {
+  const std::int64_t reference =
+      static_cast<std::int64_t>(table.AddString(text)) + imageformat::StringAreaStart;
+  if (reference > MaxWord) {
+    Refuse(owner + ": the text lies at image offset " + std::to_string(reference) +
+           ", past the 65535 that a reference can hold");
+  }
+  return static_cast<std::uint32_t>(reference);
+}
+
+void Assemble(const CPhoneList& phones, const CEventList& events, COutput& out) {
+  CSymTable table;
+  for (std::int32_t i = 0; i < phones.Count(); ++i) table.AddString(phones.Get(i)->Number);
+  for (std::int32_t i = 0; i < events.Count(); ++i) table.AddString(events.Get(i)->Text);
+
+  out.PutWord(imageformat::Signature);
+  const std::int32_t lengthWord = out.ReserveWord();
+  const std::int32_t phoneTableWord = out.ReserveWord();
+  const std::int32_t eventTableWord = out.ReserveWord();
+  out.PutBytes(table.Code(), table.Length());
+
+  out.PatchWord(phoneTableWord, static_cast<std::uint32_t>(out.Position()));
+  out.PutByte(static_cast<std::uint8_t>(phones.Count()));
+  for (std::int32_t i = 0; i < phones.Count(); ++i) {
+    out.PutWord(StringReference(table, phones.Get(i)->Number, "Phone " + std::to_string(i) + ": Number"));
+  }
+
+  out.PatchWord(eventTableWord, static_cast<std::uint32_t>(out.Position()));
+  out.PutByte(static_cast<std::uint8_t>(events.Count()));
+  for (std::int32_t i = 0; i < events.Count(); ++i) {
+    const CEvent& event = *events.Get(i);
+    out.PutWord(static_cast<std::uint32_t>(event.Delay));
+    out.PutWord(event.Send);
+    out.PutByte(static_cast<std::uint8_t>(event.Pin));
+    out.PutByte(event.Neg ? 1 : 0);
+    out.PutWord(StringReference(table, event.Text, "Event " + std::to_string(i) + ": Text"));
+  }
+
+  // The length counts the checksum byte that is still to come.
+  const std::int64_t total = static_cast<std::int64_t>(out.Position()) + 1;
+  if (total > MaxWord) {
+    Refuse("The image would be " + std::to_string(total) +
+           " bytes long; it can be at most 65535");
+  }
+  out.PatchWord(lengthWord, static_cast<std::uint32_t>(total));
+  out.PutByte(imageformat::Checksum(out.Code(), static_cast<std::size_t>(out.Position())));
+}
+
+// The current content of a file, or nothing when there is none.
+std::optional<std::string> Snapshot(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::int32_t CProject::Compile(const std::string& sourceFileName) const {
+  return Compile(sourceFileName, DefaultImagePath());
+}
+
+std::int32_t CProject::Compile(const std::string& sourceFileName,
+                               const std::string& imageFileName) const {
+  CheckFields(*Events);
+  COutput out;
+  Assemble(*Phones, *Events, out);
+  const std::int32_t size = out.Position();
+
+  // The two files belong together: when the source cannot be written, the
+  // image goes back to what it was, so no export is ever half done.
+  const std::optional<std::string> oldImage = Snapshot(imageFileName);
+  out.SaveToFile(imageFileName);
+  try {
+    out.SaveAsSource(sourceFileName);
+  } catch (...) {
+    try {
+      if (oldImage) {
+        WriteFileAtomically(imageFileName, *oldImage);
+      } else {
+        ::unlink(imageFileName.c_str());
+      }
+    } catch (...) {
+    }
+    throw;
+  }
+  return size;
 }
 
 }  // namespace smsconf

@@ -30,6 +30,15 @@ class CProject {
   // when the file cannot be written or FileName is empty.
   void Save();
 
+  // Builds the configuration image, writes it to `imageFileName` and, as C
+  // source, to `sourceFileName`, and returns its size in bytes. A project
+  // the image cannot hold (more than 255 events, a Pin or Delay too wide for
+  // its field, offsets past 64 KiB) throws std::runtime_error naming the
+  // event and field, and writes nothing. A file that cannot be written
+  // throws "Cannot create file <path>"; files are then as they were.
+  std::int32_t Compile(const std::string& sourceFileName) const;
+  std::int32_t Compile(const std::string& sourceFileName, const std::string& imageFileName) const;
+
   std::unique_ptr<CPhoneList> Phones;
   std::unique_ptr<CEventList> Events;
   std::string FileName;
