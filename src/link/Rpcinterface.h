@@ -1,0 +1,107 @@
+#pragma once
+
+// Request/reply exchanges with the network gateway over UDP. Each request is
+// one datagram with a five-byte header carrying a sequence number; the reply
+// carries the same number behind a four-byte header.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/Parseip.h"
+
+struct sockaddr_in;
+
+namespace smsconf {
+
+// The growable byte buffer that carries request and reply payloads.
+using MemoryStream = std::vector<std::uint8_t>;
+
+// Gateway datagram layout.
+inline constexpr std::uint8_t RpcRequestMark0 = 0x21;
+inline constexpr std::uint8_t RpcRequestMark1 = 0xAB;
+inline constexpr std::uint8_t RpcReplyMark0 = 0x15;
+inline constexpr std::uint8_t RpcReplyMark1 = 0xA1;
+inline constexpr int RpcRequestHeaderSize = 5;   // marks, sequence lo/hi, command
+inline constexpr int RpcReplyHeaderSize = 4;     // marks, sequence lo/hi
+inline constexpr int RpcCommandBits = 0x1F;      // command byte bits 0..4
+inline constexpr int RpcChannelShift = 5;        // channel in bits 5..7
+
+// Gateway command codes.
+inline constexpr std::uint8_t RpcCmdGatewayInfo = 0;  // the gateway's own information, no payload
+inline constexpr std::uint8_t RpcCmdModbus = 7;       // payload is one Modbus RTU frame
+
+// One send buffer and one receive buffer of this size per transport.
+inline constexpr int RpcBufferSize = 65536;
+inline constexpr int RpcMaxDatagram = RpcBufferSize - 1;  // at most this many bytes per receive
+inline constexpr int RpcMaxRequestPayload = RpcBufferSize - RpcRequestHeaderSize;
+
+// Gateway information block (payload of the reply to command 0).
+inline constexpr int GatewayInfoHeadOffset = 1;
+inline constexpr int GatewayInfoIpOffset = 5;
+inline constexpr int GatewayInfoExtraOffset = 9;
+inline constexpr int GatewayInfoTextOffset = 11;
+inline constexpr int GatewayInfoTextSize = 16;
+inline constexpr int GatewayInfoSize = GatewayInfoTextOffset + GatewayInfoTextSize;  // 27
+
+struct GatewayInfo {
+  std::uint8_t Head[4];       // not interpreted
+  std::uint8_t IpAddress[4];  // the gateway's IP address, a.b.c.d order
+  std::uint8_t Extra[2];      // not interpreted
+  char InfoText[GatewayInfoTextSize];  // NUL in its last character
+};
+
+class CRPCInterface {
+ public:
+  CRPCInterface();
+  virtual ~CRPCInterface();
+  CRPCInterface(const CRPCInterface&) = delete;
+  CRPCInterface& operator=(const CRPCInterface&) = delete;
+
+  int Socket = -1;           // the UDP socket; -1 when there is none
+  CParseIP Remote;           // where every datagram goes, set by Open
+  std::uint8_t Channel = 0;  // bits 5..7 of every command byte
+  std::string AddressText;   // a.b.c.d or a.b.c.d:port, parsed by Open
+  int Tries = 10;            // sends per request
+  std::uint32_t Timeout = 100;  // milliseconds to wait for the reply after each send
+  std::atomic<bool> Abort{false};  // set from another thread to stop a running request
+
+  // 0 = ready; -1 = no socket; -2 = non-blocking mode failed; -3 = bind
+  // failed; -4 = AddressText is not a valid address. Always closes first.
+  int Open();
+  void Close();
+
+  // One datagram to the gateway; the socket layer's result.
+  int SendDatagram(const std::uint8_t* buffer, int length);
+  // One non-blocking receive from anyone: the byte count, or -1 when nothing
+  // is waiting or the receive failed.
+  int ReceiveDatagram(std::uint8_t* buffer, int capacity);
+
+  // Sends the request up to Tries times, waiting Timeout ms for the reply
+  // after each send. 0 = a matching reply came (its payload is in reply, if
+  // given); -1 = no matching reply; -2 = stopped by Abort.
+  int Request(std::uint8_t command, const MemoryStream* request, MemoryStream* reply);
+  int ModbusRequest(const MemoryStream& request, MemoryStream& reply);
+  // Clears info, then fills it from the gateway's answer to command 0.
+  int ReadGatewayInfo(GatewayInfo& info);
+
+  // The process-wide sequence counter; each request uses its low 16 bits
+  // and then adds 1.
+  static std::uint32_t SequenceValue();
+  static void SetSequence(std::uint32_t value);
+
+ private:
+  int ReceiveFrom(std::uint8_t* buffer, int capacity, sockaddr_in& sender);
+  bool IsGateway(const sockaddr_in& sender) const;
+  bool IsReplyTo(const std::uint8_t* received, int length) const;
+  int WaitForReply(MemoryStream* reply);
+  bool WaitReadable(int milliseconds);
+
+  std::vector<std::uint8_t> SendBuffer;
+  std::vector<std::uint8_t> ReceiveBuffer;
+
+  static std::atomic<std::uint32_t> Sequence;
+};
+
+}  // namespace smsconf
