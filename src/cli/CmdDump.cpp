@@ -1,0 +1,147 @@
+// smsconf-cli dump IMAGE: checks a configuration image the way a unit reads
+// it and prints what it holds, or the first defect found.
+
+#include "cli/Command.h"
+#include "image/ImageDecoder.h"
+#include "text/Cp1251.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace smsconf::cli {
+
+namespace {
+
+constexpr int DumpOrder = 40;
+// The length word is 16 bits, so a longer file cannot be an image.
+constexpr std::size_t LargestImage = 0xFFFF;
+constexpr unsigned char Delete = 0x7F;
+constexpr unsigned char C1Control = 0x98;  // the one C1 control Windows-1251 decodes to
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Reads one byte more than an image can have, so that an oversized file is
+// recognised without reading all of it.
+std::optional<std::vector<std::uint8_t>> ReadImageFile(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return std::nullopt;
+  std::vector<std::uint8_t> bytes(LargestImage + 1);
+  const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  if (std::ferror(file.get())) return std::nullopt;
+  bytes.resize(got);
+  return bytes;
+}
+
+// Texts come from a file of unknown origin: control bytes are shown as \xNN
+// so that none of them reaches the terminal.
+std::string Printable(const std::string& cp1251) {
+  std::string utf8;
+  std::string run;
+  for (char c : cp1251) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != Delete && byte != C1Control) {
+      run += c;
+      continue;
+    }
+    utf8 += text::Cp1251ToUtf8(run);
+    run.clear();
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(byte));
+    utf8 += escaped;
+  }
+  return utf8 + text::Cp1251ToUtf8(run);
+}
+
+std::string Trigger(const DecodedEvent& event) {
+  return "DI" + std::to_string(event.Pin) + "-" + (event.Neg ? "F" : "R") + "-" +
+         std::to_string(event.Delay);
+}
+
+std::string Recipients(std::uint16_t send) {
+  std::string slots;
+  for (int slot = 0; slot < 16; ++slot) {
+    if ((send >> slot & 1) == 0) continue;
+    if (!slots.empty()) slots += ',';
+    slots += std::to_string(slot);
+  }
+  return slots.empty() ? "-" : slots;
+}
+
+std::string Padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+void PrintHeader(const DecodedImage& image) {
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "Signature     0x%04X\n"
+                "Length        %u bytes\n"
+                "Phone table   offset %u\n"
+                "Event table   offset %u\n"
+                "String area   %zu bytes\n"
+                "Checksum      0x%02X\n",
+                unsigned(image.Signature), unsigned(image.Length), unsigned(image.PhoneTable),
+                unsigned(image.EventTable), image.StringAreaSize, unsigned(image.Checksum));
+  std::cout << line;
+}
+
+void PrintPhones(const DecodedImage& image) {
+  std::cout << "\nPhones (" << image.Phones.size() << ")\n";
+  std::cout << "  Slot  Number\n";
+  for (std::size_t slot = 0; slot < image.Phones.size(); ++slot) {
+    const std::string& number = image.Phones[slot];
+    std::cout << "  " << Padded(std::to_string(slot), 6)
+              << (number.empty() ? "(empty)" : Printable(number)) << '\n';
+  }
+}
+
+void PrintEvents(const DecodedImage& image) {
+  std::cout << "\nEvents (" << image.Events.size() << ")\n";
+  std::cout << "  Id    Trigger        Recipients       Text\n";
+  for (std::size_t i = 0; i < image.Events.size(); ++i) {
+    const DecodedEvent& event = image.Events[i];
+    std::cout << "  " << Padded(std::to_string(i), 6) << Padded(Trigger(event), 15)
+              << Padded(Recipients(event.Send), 17) << Printable(event.Text) << '\n';
+  }
+}
+
+int Dump(const std::string& path) {
+  const std::optional<std::vector<std::uint8_t>> bytes = ReadImageFile(path);
+  if (!bytes) {
+    std::cerr << "Cannot open file " << path << '\n';
+    return ExitFailure;
+  }
+  if (bytes->size() > LargestImage) {
+    std::cerr << path << ": file is longer than the largest possible image of " << LargestImage
+              << " bytes\n";
+    return ExitFailure;
+  }
+  const ImageDecodeResult result = CImageDecoder::Decode(*bytes);
+  if (!result.Ok) {
+    std::cerr << path << ": " << result.Defect << '\n';
+    return ExitFailure;
+  }
+  PrintHeader(result.Image);
+  PrintPhones(result.Image);
+  PrintEvents(result.Image);
+  return ExitOk;
+}
+
+const bool registered = RegisterCommand({DumpOrder, [](CLI::App& app) {
+  CLI::App* sub = app.add_subcommand("dump", "Check a configuration image and print its contents");
+  auto path = std::make_shared<std::string>();
+  sub->add_option("IMAGE", *path, "Configuration image file")->required();
+  return std::function<int()>([path] { return Dump(*path); });
+}});
+
+}  // namespace
+
+}  // namespace smsconf::cli

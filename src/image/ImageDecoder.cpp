@@ -1,0 +1,208 @@
+#include "image/ImageDecoder.h"
+
+#include "image/ImageFormat.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace smsconf {
+
+using namespace imageformat;
+
+namespace {
+
+std::string Hex(unsigned value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
+std::string Decimal(std::size_t value) { return std::to_string(value); }
+
+}  // namespace
+
+ImageDecodeResult CImageDecoder::Decode(std::span<const std::uint8_t> bytes) {
+  CImageDecoder decoder(bytes);
+  decoder.result_.Ok = decoder.CheckSize() && decoder.CheckHeader() && decoder.CheckPhoneTable() &&
+                       decoder.CheckEventTable() && decoder.ReadPhones() && decoder.ReadEvents() &&
+                       decoder.CheckChecksum();
+  if (!decoder.result_.Ok) decoder.result_.Image = DecodedImage{};
+  return std::move(decoder.result_);
+}
+
+std::uint16_t CImageDecoder::Word(std::size_t offset) const {
+  return static_cast<std::uint16_t>(bytes_[offset] | (bytes_[offset + 1] << 8));
+}
+
+bool CImageDecoder::Fail(std::size_t offset, const std::string& message) {
+  result_.DefectOffset = offset;
+  result_.Defect = "offset " + Decimal(offset) + ": " + message;
+  return false;
+}
+
+bool CImageDecoder::CheckSize() {
+  if (bytes_.size() < MinimumSize) {
+    return Fail(0, "image of " + Decimal(bytes_.size()) +
+                       " bytes is shorter than the smallest possible image of " +
+                       Decimal(MinimumSize) + " bytes");
+  }
+  checksumOffset_ = bytes_.size() - ChecksumSize;
+  return true;
+}
+
+bool CImageDecoder::CheckHeader() {
+  DecodedImage& image = result_.Image;
+  image.Signature = Word(SignatureOffset);
+  image.Length = Word(LengthOffset);
+  image.PhoneTable = Word(PhoneTableOffset);
+  image.EventTable = Word(EventTableOffset);
+  if (image.Signature != Signature) {
+    return Fail(SignatureOffset,
+                "signature " + Hex(image.Signature, 4) + " is not " + Hex(Signature, 4));
+  }
+  if (image.Length != bytes_.size()) {
+    return Fail(LengthOffset, "length word " + Decimal(image.Length) +
+                                  " does not match the file size " + Decimal(bytes_.size()));
+  }
+  return true;
+}
+
+bool CImageDecoder::CheckPhoneTable() {
+  const std::size_t table = result_.Image.PhoneTable;
+  if (table < StringAreaStart || table >= checksumOffset_) {
+    return Fail(PhoneTableOffset, "phone table offset " + Decimal(table) +
+                                      " lies outside the image between the header and the "
+                                      "checksum byte (" + Decimal(StringAreaStart) + " to " +
+                                      Decimal(checksumOffset_ - 1) + ")");
+  }
+  phoneCount_ = Byte(table);
+  const std::size_t end = table + CountSize + PhoneEntrySize * phoneCount_;
+  if (end > checksumOffset_) {
+    return Fail(table, "phone table of " + Decimal(phoneCount_) + " entries ends at " +
+                           Decimal(end) + ", past the checksum byte at " +
+                           Decimal(checksumOffset_));
+  }
+  result_.Image.StringAreaSize = table - StringAreaStart;
+  return true;
+}
+
+bool CImageDecoder::CheckEventTable() {
+  const std::size_t table = result_.Image.EventTable;
+  const std::size_t phonesEnd = result_.Image.PhoneTable + CountSize + PhoneEntrySize * phoneCount_;
+  if (table < StringAreaStart || table >= checksumOffset_) {
+    return Fail(EventTableOffset, "event table offset " + Decimal(table) +
+                                      " lies outside the image between the header and the "
+                                      "checksum byte (" + Decimal(StringAreaStart) + " to " +
+                                      Decimal(checksumOffset_ - 1) + ")");
+  }
+  if (table != phonesEnd) {
+    return Fail(EventTableOffset, "event table offset " + Decimal(table) +
+                                      " does not follow the phone table, which ends at " +
+                                      Decimal(phonesEnd));
+  }
+  eventCount_ = Byte(table);
+  const std::size_t end = table + CountSize + EventRecordSize * eventCount_;
+  if (end > checksumOffset_) {
+    return Fail(table, "event table of " + Decimal(eventCount_) + " events ends at " +
+                           Decimal(end) + ", past the checksum byte at " +
+                           Decimal(checksumOffset_));
+  }
+  if (end < checksumOffset_) {
+    return Fail(end, Decimal(checksumOffset_ - end) +
+                         " bytes between the event table and the checksum byte belong to no "
+                         "section");
+  }
+  return true;
+}
+
+// A text is a C string that must lie wholly in the string area, which runs
+// from the end of the header to the phone table.
+bool CImageDecoder::ReadText(std::size_t fieldOffset, const std::string& owner,
+                             std::string& text) {
+  const std::size_t reference = Word(fieldOffset);
+  const std::size_t areaEnd = result_.Image.PhoneTable;
+  if (reference < StringAreaStart || reference >= areaEnd) {
+    const std::string area = areaEnd == StringAreaStart
+                                 ? "the string area is empty"
+                                 : "the string area is " + Decimal(StringAreaStart) + " to " +
+                                       Decimal(areaEnd - 1);
+    return Fail(fieldOffset, owner + " refers to offset " + Decimal(reference) +
+                                 " outside the string area (" + area + ")");
+  }
+  const auto* first = bytes_.data() + reference;
+  const void* nul = std::memchr(first, 0, areaEnd - reference);
+  if (nul == nullptr) {
+    return Fail(fieldOffset, owner + "'s text at offset " + Decimal(reference) +
+                                 " has no terminating 0 byte inside the string area");
+  }
+  text.assign(reinterpret_cast<const char*>(first), static_cast<const std::uint8_t*>(nul) - first);
+  return true;
+}
+
+bool CImageDecoder::ReadPhones() {
+  DecodedImage& image = result_.Image;
+  for (std::size_t i = 0; i < phoneCount_; ++i) {
+    const std::size_t field = image.PhoneTable + CountSize + PhoneEntrySize * i;
+    std::string number;
+    if (!ReadText(field, "phone " + Decimal(i), number)) return false;
+    image.PhoneReferences.push_back(Word(field));
+    image.Phones.push_back(std::move(number));
+  }
+  return true;
+}
+
+bool CImageDecoder::ReadEvents() {
+  for (std::size_t j = 0; j < eventCount_; ++j) {
+    if (!ReadEvent(j)) return false;
+  }
+  return true;
+}
+
+bool CImageDecoder::ReadEvent(std::size_t index) {
+  const std::size_t record = result_.Image.EventTable + CountSize + EventRecordSize * index;
+  const std::string owner = "event " + Decimal(index);
+  DecodedEvent event;
+  event.Delay = Word(record + EventDelayOffset);
+  event.Send = Word(record + EventSendOffset);
+  event.Pin = Byte(record + EventPinOffset);
+  event.Neg = Byte(record + EventNegOffset);
+  event.TextReference = Word(record + EventTextOffset);
+
+  // The firmware looks up bit i of the mask in the phone table, so a bit
+  // without its slot would make it read whatever follows the table.
+  for (int slot = 0; slot < 16; ++slot) {
+    if ((event.Send >> slot & 1) == 0) continue;
+    const std::string names = owner + " recipient mask " + Hex(event.Send, 4) + " names slot " +
+                              Decimal(std::size_t(slot));
+    if (slot >= PhoneSlots) {
+      return Fail(record + EventSendOffset, names + ", beyond the " + Decimal(PhoneSlots) +
+                                                " phone slots");
+    }
+    if (std::size_t(slot) >= phoneCount_) {
+      return Fail(record + EventSendOffset, names + ", but the phone table has " +
+                                                Decimal(phoneCount_) + " entries");
+    }
+  }
+  if (event.Neg > 1) {
+    return Fail(record + EventNegOffset, owner + " edge byte " + Decimal(event.Neg) +
+                                             " is neither 0 (rising) nor 1 (falling)");
+  }
+  if (!ReadText(record + EventTextOffset, owner, event.Text)) return false;
+  result_.Image.Events.push_back(std::move(event));
+  return true;
+}
+
+bool CImageDecoder::CheckChecksum() {
+  const std::uint8_t stored = Byte(checksumOffset_);
+  const std::uint8_t expected = imageformat::Checksum(bytes_.data(), checksumOffset_);
+  result_.Image.Checksum = stored;
+  if (stored != expected) {
+    return Fail(checksumOffset_, "checksum " + Hex(stored, 2) +
+                                     " does not match the bytes before it (expected " +
+                                     Hex(expected, 2) + ")");
+  }
+  return true;
+}
+
+}  // namespace smsconf

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace smsconf {
+
+// One event record of an image. Text holds the Windows-1251 bytes.
+struct DecodedEvent {
+  std::uint16_t Delay = 0;
+  std::uint16_t Send = 0;
+  std::uint8_t Pin = 0;
+  std::uint8_t Neg = 0;
+  std::uint16_t TextReference = 0;
+  std::string Text;
+};
+
+// What a sound image holds: the header words, the phone numbers in slot
+// order and the events in image order. Texts are Windows-1251 bytes.
+struct DecodedImage {
+  std::uint16_t Signature = 0;
+  std::uint16_t Length = 0;
+  std::uint16_t PhoneTable = 0;
+  std::uint16_t EventTable = 0;
+  std::size_t StringAreaSize = 0;
+  std::uint8_t Checksum = 0;
+  std::vector<std::uint16_t> PhoneReferences;
+  std::vector<std::string> Phones;
+  std::vector<DecodedEvent> Events;
+};
+
+struct ImageDecodeResult {
+  bool Ok = false;
+  DecodedImage Image;       // meaningful when Ok
+  std::size_t DefectOffset = 0;
+  std::string Defect;       // when not Ok: "offset N: ..." naming the first defect
+};
+
+// Reads a configuration image as a unit would, checking everything the unit
+// relies on, and stops at the first defect. Whatever the bytes, it reads
+// only inside them.
+class CImageDecoder {
+ public:
+  static ImageDecodeResult Decode(std::span<const std::uint8_t> bytes);
+
+ private:
+  explicit CImageDecoder(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+  bool CheckSize();
+  bool CheckHeader();
+  bool CheckPhoneTable();
+  bool CheckEventTable();
+  bool ReadPhones();
+  bool ReadEvents();
+  bool ReadEvent(std::size_t index);
+  bool CheckChecksum();
+  bool ReadText(std::size_t fieldOffset, const std::string& owner, std::string& text);
+  bool Fail(std::size_t offset, const std::string& message);
+
+  std::uint8_t Byte(std::size_t offset) const { return bytes_[offset]; }
+  std::uint16_t Word(std::size_t offset) const;
+
+  std::span<const std::uint8_t> bytes_;
+  std::size_t checksumOffset_ = 0;
+  std::size_t phoneCount_ = 0;
+  std::size_t eventCount_ = 0;
+  ImageDecodeResult result_;
+};
+
+}  // namespace smsconf
