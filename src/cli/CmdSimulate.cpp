@@ -1,0 +1,155 @@
+// smsconf-cli simulate: a gateway with one unit behind it on a local UDP
+// port, for trying out loadings without hardware. Runs until SIGINT or
+// SIGTERM and logs every datagram to stdout.
+
+#include <arpa/inet.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+#include "cli/Command.h"
+#include "link/Parseip.h"
+#include "sim/Simulator.h"
+#include "text/Cp1251.h"
+
+namespace smsconf::cli {
+
+namespace {
+
+constexpr int MinUnitAddress = 1;
+constexpr int MaxUnitAddress = 254;
+constexpr int MaxBlockSize = 255;
+
+struct SimulateArguments {
+  std::string Listen = "127.0.0.1:" + std::to_string(RpcDefaultPort);
+  int Unit = MinUnitAddress;
+  int BlockSize = sim::SimulatorOptions{}.BlockSize;
+  unsigned Busy = 0;
+  double Drop = 0.0;
+  std::uint64_t Seed = 1;
+  bool NoUpdate = false;
+  bool NoId = false;
+  unsigned DelayMs = 0;
+  std::string SaveImage;
+};
+
+// ADDR or ADDR:PORT with a dotted IPv4 address; port 0 asks for any free port.
+bool ParseListen(const std::string& text, std::string& address, std::uint16_t& port) {
+  const std::size_t colon = text.rfind(':');
+  address = text.substr(0, colon);
+  port = RpcDefaultPort;
+  if (colon != std::string::npos) {
+    const char* first = text.data() + colon + 1;
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(first, last, port);
+    if (first == last || error != std::errc() || end != last) return false;
+  }
+  in_addr parsed{};
+  return inet_pton(AF_INET, address.c_str(), &parsed) == 1;
+}
+
+std::string CheckListen(const std::string& text) {
+  std::string address;
+  std::uint16_t port = 0;
+  return ParseListen(text, address, port) ? std::string() : "not an address ADDR:PORT: " + text;
+}
+
+sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments) {
+  sim::SimulatorOptions options;
+  ParseListen(arguments.Listen, options.ListenAddress, options.Port);
+  options.UnitAddress = static_cast<std::uint8_t>(arguments.Unit);
+  options.BlockSize = arguments.BlockSize;
+  options.BusyWrites = arguments.Busy;
+  options.DropRate = arguments.Drop;
+  options.Seed = arguments.Seed;
+  options.ModeSwitchException = arguments.NoUpdate;
+  options.NoIdentifier = arguments.NoId;
+  options.ReplyDelay = std::chrono::milliseconds(arguments.DelayMs);
+  return options;
+}
+
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+int RunSimulate(const SimulateArguments& arguments) {
+  // Blocked before the serving thread starts, so that it inherits the mask
+  // and the signals reach only the sigwait below.
+  const sigset_t signals = StopSignals();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &signals, &previous);
+
+  std::mutex output;
+  sim::CSimulator simulator(MakeOptions(arguments));
+  simulator.SetLog([&output](const std::string& line) {
+    std::lock_guard lock(output);
+    std::cout << text::Cp1251ToUtf8(line) << std::endl;
+  });
+  {
+    // Held until the address is out, so that it is always the first line.
+    std::lock_guard lock(output);
+    std::string error;
+    if (!simulator.Start(&error)) {
+      std::cerr << "simulate: " << error << '\n';
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+      return ExitFailure;
+    }
+    const std::string address = arguments.Listen.substr(0, arguments.Listen.rfind(':'));
+    std::cout << "listening on " << address << ':' << simulator.Port() << std::endl;
+  }
+
+  int received = 0;
+  sigwait(&signals, &received);
+  simulator.Stop();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+
+  if (arguments.SaveImage.empty()) return ExitOk;
+  if (!simulator.SaveImage(arguments.SaveImage)) {
+    std::cerr << "simulate: cannot write " << arguments.SaveImage << '\n';
+    return ExitFailure;
+  }
+  std::cout << "saved " << simulator.ReceivedImage().size() << " bytes to " << arguments.SaveImage
+            << std::endl;
+  return ExitOk;
+}
+
+std::function<int()> SetupSimulate(CLI::App& app) {
+  auto arguments = std::make_shared<SimulateArguments>();
+  CLI::App* command = app.add_subcommand(
+      "simulate", "Run a simulated gateway with one unit behind it until SIGINT or SIGTERM");
+  command->add_option("--listen", arguments->Listen, "UDP address to serve, ADDR:PORT (port 0: any free port)")
+      ->type_name("ADDR:PORT")
+      ->check(CLI::Validator(CheckListen, ""))
+      ->capture_default_str();
+  command->add_option("--unit", arguments->Unit, "Modbus address of the unit")
+      ->check(CLI::Range(MinUnitAddress, MaxUnitAddress))
+      ->capture_default_str();
+  command->add_option("--block-size", arguments->BlockSize, "block size the unit reports")
+      ->check(CLI::Range(0, MaxBlockSize))
+      ->capture_default_str();
+  command->add_option("--busy", arguments->Busy, "answer the first K block writes with 'busy'");
+  command->add_option("--drop", arguments->Drop, "share of requests and replies lost at random")
+      ->check(CLI::Range(0.0, 1.0));
+  command->add_option("--seed", arguments->Seed, "seed of the random losses")->capture_default_str();
+  command->add_flag("--no-update", arguments->NoUpdate, "refuse the mode switches with an exception");
+  command->add_flag("--no-id", arguments->NoId, "refuse Report Slave ID with an exception");
+  command->add_option("--delay", arguments->DelayMs, "delay of every reply in milliseconds");
+  command->add_option("--save-image", arguments->SaveImage, "write the received image here on exit");
+  return [arguments] { return RunSimulate(*arguments); };
+}
+
+const bool Registered = RegisterCommand({90, SetupSimulate});
+
+}  // namespace
+
+}  // namespace smsconf::cli

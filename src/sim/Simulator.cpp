@@ -1,0 +1,325 @@
+#include "sim/Simulator.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <optional>
+
+#include "link/Modbus.h"
+#include "link/Rpcinterface.h"
+
+namespace smsconf::sim {
+
+namespace {
+
+// How long one wait for datagrams may last; bounds the reaction to Stop.
+constexpr int PollIntervalMs = 20;
+// Datagrams taken per wake, so that a flood cannot hold off Stop.
+constexpr int MaxDatagramsPerWake = 256;
+
+// Not interpreted by the client: a tag and a version, and two spare bytes.
+constexpr std::array<std::uint8_t, 4> GatewayHead = {'G', 'W', 1, 0};
+constexpr std::array<std::uint8_t, 2> GatewayExtra = {0, 0};
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  char digits[4];
+  for (std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02X", byte);
+    if (!text.empty()) text += ' ';
+    text += digits;
+  }
+  return text;
+}
+
+std::string FunctionText(std::uint8_t unit, std::uint8_t function) {
+  char text[32];
+  std::snprintf(text, sizeof text, "unit %u fn 0x%02X", unit, function);
+  return text;
+}
+
+std::uint16_t LocalPort(int socket) {
+  sockaddr_in local{};
+  socklen_t size = sizeof local;
+  if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
+std::vector<std::uint8_t> ReplyDatagram(std::uint16_t sequence, const std::vector<std::uint8_t>& payload) {
+  std::vector<std::uint8_t> datagram;
+  datagram.reserve(RpcReplyHeaderSize + payload.size());
+  datagram.push_back(RpcReplyMark0);
+  datagram.push_back(RpcReplyMark1);
+  datagram.push_back(static_cast<std::uint8_t>(sequence & 0xFF));
+  datagram.push_back(static_cast<std::uint8_t>(sequence >> 8));
+  datagram.insert(datagram.end(), payload.begin(), payload.end());
+  return datagram;
+}
+
+std::uint16_t RequestSequence(const std::vector<std::uint8_t>& request) {
+  return static_cast<std::uint16_t>(request[2] | request[3] << 8);
+}
+
+}  // namespace
+
+CSimulator::CSimulator(SimulatorOptions options)
+    : Options(std::move(options)), Random(Options.Seed), Unit(Options) {}
+
+CSimulator::~CSimulator() { Stop(); }
+
+bool CSimulator::Fail(std::string* error, const std::string& reason) {
+  if (error) *error = reason;
+  return false;
+}
+
+bool CSimulator::Start(std::string* error) {
+  if (Thread.joinable()) return Fail(error, "the simulator is already running");
+  in_addr address{};
+  if (inet_pton(AF_INET, Options.ListenAddress.c_str(), &address) != 1)
+    return Fail(error, "bad listen address " + Options.ListenAddress);
+  Socket = OpenSocket(address, Options.Port, error);
+  if (Socket < 0) return false;
+  BoundPort = LocalPort(Socket);
+  if (Options.ForeignPortReplies) {
+    ForeignSocket = OpenSocket(address, 0, error);
+    if (ForeignSocket < 0) {
+      CloseSockets();
+      return false;
+    }
+    ForeignPort = LocalPort(ForeignSocket);
+  }
+  Thread = std::jthread([this](std::stop_token stop) { Serve(stop); });
+  return true;
+}
+
+int CSimulator::OpenSocket(const in_addr& address, std::uint16_t port, std::string* error) {
+  const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (handle < 0) {
+    Fail(error, std::string("cannot create a UDP socket: ") + std::strerror(errno));
+    return -1;
+  }
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr = address;
+  local.sin_port = htons(port);
+  if (bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    Fail(error, "cannot bind " + Options.ListenAddress + ":" + std::to_string(port) + ": " +
+                    std::strerror(errno));
+    close(handle);
+    return -1;
+  }
+  return handle;
+}
+
+void CSimulator::Stop() {
+  if (Thread.joinable()) {
+    Thread.request_stop();
+    Thread.join();
+  }
+  Pending.clear();
+  CloseSockets();
+}
+
+void CSimulator::CloseSockets() {
+  for (int* handle : {&Socket, &ForeignSocket}) {
+    if (*handle >= 0) close(*handle);
+    *handle = -1;
+  }
+}
+
+std::uint16_t CSimulator::Port() const { return BoundPort; }
+
+std::vector<std::uint8_t> CSimulator::ReceivedImage() const {
+  std::lock_guard lock(StateLock);
+  return Unit.ReceivedImage();
+}
+
+bool CSimulator::SaveImage(const std::string& path) const {
+  const std::vector<std::uint8_t> image = ReceivedImage();
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  file.close();
+  return !file.fail();
+}
+
+std::vector<std::uint32_t> CSimulator::BlockAddresses() const {
+  std::lock_guard lock(StateLock);
+  return Unit.BlockAddresses();
+}
+
+std::size_t CSimulator::RequestCount(std::uint8_t function) const {
+  std::lock_guard lock(StateLock);
+  return Requests[function];
+}
+
+void CSimulator::SetLog(std::function<void(const std::string&)> sink) { Sink = std::move(sink); }
+
+void CSimulator::Serve(std::stop_token stop) {
+  Bytes buffer(RpcBufferSize);
+  while (!stop.stop_requested()) {
+    pollfd waiting{Socket, POLLIN, 0};
+    if (poll(&waiting, 1, PollTimeout()) > 0) ReceiveWaiting(buffer);
+    SendDueReplies();
+  }
+}
+
+// Wakes for the next delayed reply, but never sleeps longer than the poll
+// interval, so that Stop is noticed soon.
+int CSimulator::PollTimeout() const {
+  if (Pending.empty()) return PollIntervalMs;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(Pending.front().Due - Clock::now());
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, PollIntervalMs));
+}
+
+void CSimulator::ReceiveWaiting(Bytes& buffer) {
+  for (int taken = 0; taken < MaxDatagramsPerWake; ++taken) {
+    sockaddr_in sender{};
+    socklen_t senderSize = sizeof sender;
+    const ssize_t length = recvfrom(Socket, buffer.data(), buffer.size(), 0,
+                                    reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    if (length < 0) return;  // nothing more waiting
+    HandleDatagram(Bytes(buffer.begin(), buffer.begin() + length), sender);
+    SendDueReplies();
+  }
+}
+
+void CSimulator::HandleDatagram(const Bytes& datagram, const sockaddr_in& sender) {
+  if (datagram.size() < static_cast<std::size_t>(RpcRequestHeaderSize) ||
+      datagram[0] != RpcRequestMark0 || datagram[1] != RpcRequestMark1) {
+    Log("<- " + Hex(datagram) + " not a gateway request, ignored");
+    return;
+  }
+  const unsigned command = datagram[4] & RpcCommandBits;
+  if (command == RpcCmdGatewayInfo)
+    HandleGatewayInfo(datagram, sender);
+  else if (command == RpcCmdModbus)
+    HandleModbus(datagram, sender);
+  else
+    Log("<- " + Hex(datagram) + " command " + std::to_string(command) + ", ignored");
+}
+
+void CSimulator::HandleGatewayInfo(const Bytes& datagram, const sockaddr_in& sender) {
+  Log("<- " + Hex(datagram) + " gateway info");
+  if (DropThisRequest()) {
+    Log("drop request");
+    return;
+  }
+  ScheduleReply(datagram, sender, GatewayInfoBlock());
+}
+
+void CSimulator::HandleModbus(const Bytes& datagram, const sockaddr_in& sender) {
+  const Frame frame(datagram.begin() + RpcRequestHeaderSize, datagram.end());
+  FrameVerdict verdict;
+  {
+    std::lock_guard lock(StateLock);
+    verdict = Unit.Check(frame);
+  }
+  const std::string line = "<- " + Hex(datagram);
+  switch (verdict) {
+    case FrameVerdict::TooShort: return Log(line + " short frame, ignored");
+    case FrameVerdict::BadCrc: return Log(line + " bad CRC, ignored");
+    case FrameVerdict::OtherUnit: return Log(line + " " + FunctionText(frame[0], frame[1]) + ", not ours, ignored");
+    case FrameVerdict::Ours: break;
+  }
+  Log(line + " " + FunctionText(frame[0], frame[1]));
+  std::optional<Frame> reply;
+  {
+    std::lock_guard lock(StateLock);
+    ++Requests[frame[1]];
+  }
+  if (DropThisRequest()) {
+    Log("drop request");
+    return;
+  }
+  {
+    std::lock_guard lock(StateLock);
+    reply = Unit.Answer(frame);
+  }
+  if (!reply) {
+    Log("unit silent");
+    return;
+  }
+  ScheduleReply(datagram, sender, *reply);
+}
+
+CSimulator::Bytes CSimulator::GatewayInfoBlock() const {
+  Bytes block(GatewayInfoSize, 0);
+  std::copy(GatewayHead.begin(), GatewayHead.end(), block.begin() + GatewayInfoHeadOffset);
+  std::copy(Options.GatewayIp.begin(), Options.GatewayIp.end(), block.begin() + GatewayInfoIpOffset);
+  std::copy(GatewayExtra.begin(), GatewayExtra.end(), block.begin() + GatewayInfoExtraOffset);
+  const std::size_t textLength = std::min<std::size_t>(Options.GatewayInfoText.size(), GatewayInfoTextSize);
+  std::copy_n(Options.GatewayInfoText.begin(), textLength, block.begin() + GatewayInfoTextOffset);
+  return block;
+}
+
+bool CSimulator::DropThisRequest() {
+  ++RequestsSeen;
+  const bool nth = Options.DropEveryNthRequest != 0 && RequestsSeen % Options.DropEveryNthRequest == 0;
+  const bool random = RandomDrop();
+  return nth || random;
+}
+
+bool CSimulator::DropThisReply() {
+  ++RepliesSeen;
+  const bool nth = Options.DropEveryNthReply != 0 && RepliesSeen % Options.DropEveryNthReply == 0;
+  const bool random = RandomDrop();
+  return nth || random;
+}
+
+// Draws only when a rate is set, so that the other settings leave the
+// sequence of random numbers alone.
+bool CSimulator::RandomDrop() {
+  if (Options.DropRate <= 0.0) return false;
+  const double chance = static_cast<double>(Random() >> 11) * 0x1.0p-53;  // [0, 1)
+  return chance < Options.DropRate;
+}
+
+void CSimulator::ScheduleReply(const Bytes& request, const sockaddr_in& to, const Bytes& payload) {
+  if (DropThisReply()) {
+    Log("drop reply");
+    return;
+  }
+  const std::uint16_t sequence = RequestSequence(request);
+  const Bytes reply = ReplyDatagram(sequence, payload);
+  PendingReply pending{Clock::now() + Options.ReplyDelay, to, {}};
+  // The answer to an earlier request, as if it had been held up on the way.
+  if (Options.StaleReplies)
+    pending.Datagrams.push_back(
+        {ReplyDatagram(static_cast<std::uint16_t>(sequence - 1), LastReplyPayload), false, " (stale)"});
+  if (Options.ForeignPortReplies)
+    pending.Datagrams.push_back({reply, true, " (from port " + std::to_string(ForeignPort) + ")"});
+  pending.Datagrams.push_back({reply, false, ""});
+  if (Options.DuplicateReplies) pending.Datagrams.push_back({reply, false, " (duplicate)"});
+  LastReplyPayload = payload;
+  Pending.push_back(std::move(pending));
+}
+
+// The delay is the same for every reply, so the queue is in due order.
+void CSimulator::SendDueReplies() {
+  const Clock::time_point now = Clock::now();
+  while (!Pending.empty() && Pending.front().Due <= now) {
+    for (const Datagram& datagram : Pending.front().Datagrams) Send(datagram, Pending.front().To);
+    Pending.pop_front();
+  }
+}
+
+void CSimulator::Send(const Datagram& datagram, const sockaddr_in& to) {
+  const int handle = datagram.FromForeignPort ? ForeignSocket : Socket;
+  sendto(handle, datagram.Content.data(), datagram.Content.size(), 0,
+         reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  Log("-> " + Hex(datagram.Content) + datagram.Note);
+}
+
+void CSimulator::Log(const std::string& line) const {
+  if (Sink) Sink(line);
+}
+
+}  // namespace smsconf::sim

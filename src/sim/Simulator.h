@@ -1,0 +1,112 @@
+#pragma once
+
+// A network gateway with one unit behind it, as a real UDP peer on the local
+// machine: it answers the gateway information request and passes Modbus
+// frames to the simulated unit. Faults (lost, late, doubled, stale or
+// foreign replies, a busy or uncooperative unit) can be switched on one by
+// one to exercise the client.
+
+#include <netinet/in.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/SimulatedUnit.h"
+#include "sim/SimulatorOptions.h"
+
+namespace smsconf::sim {
+
+class CSimulator {
+ public:
+  explicit CSimulator(SimulatorOptions options);
+  ~CSimulator();  // stops and joins
+  CSimulator(const CSimulator&) = delete;
+  CSimulator& operator=(const CSimulator&) = delete;
+
+  // Binds, then serves on its own thread. False (and the reason in error)
+  // when the address is bad, the port is taken, or it already runs.
+  bool Start(std::string* error = nullptr);
+  // Prompt; safe to call twice. Replies still waiting for their delay are
+  // not sent.
+  void Stop();
+  std::uint16_t Port() const;  // the port actually bound
+
+  // Bytes written from 0x8000 upward; gaps read as 0xFF.
+  std::vector<std::uint8_t> ReceivedImage() const;
+  bool SaveImage(const std::string& path) const;
+  // Address of every accepted 0x34 write, in order.
+  std::vector<std::uint32_t> BlockAddresses() const;
+  // Modbus requests for this unit with a good CRC, per function code,
+  // counted before any drop.
+  std::size_t RequestCount(std::uint8_t function) const;
+  // One line per request and reply, called on the serving thread; set it
+  // before Start.
+  void SetLog(std::function<void(const std::string&)> sink);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  using Bytes = std::vector<std::uint8_t>;
+
+  struct Datagram {
+    Bytes Content;
+    bool FromForeignPort = false;
+    std::string Note;  // appended to the log line
+  };
+  struct PendingReply {
+    Clock::time_point Due;
+    sockaddr_in To{};
+    std::vector<Datagram> Datagrams;
+  };
+
+  bool Fail(std::string* error, const std::string& reason);
+  int OpenSocket(const in_addr& address, std::uint16_t port, std::string* error);
+  void CloseSockets();
+
+  void Serve(std::stop_token stop);
+  int PollTimeout() const;
+  void ReceiveWaiting(Bytes& buffer);
+  void HandleDatagram(const Bytes& datagram, const sockaddr_in& sender);
+  void HandleGatewayInfo(const Bytes& datagram, const sockaddr_in& sender);
+  void HandleModbus(const Bytes& datagram, const sockaddr_in& sender);
+  Bytes GatewayInfoBlock() const;
+
+  bool DropThisRequest();
+  bool DropThisReply();
+  bool RandomDrop();
+  void ScheduleReply(const Bytes& request, const sockaddr_in& to, const Bytes& payload);
+  void SendDueReplies();
+  void Send(const Datagram& datagram, const sockaddr_in& to);
+  void Log(const std::string& line) const;
+
+  const SimulatorOptions Options;
+  std::function<void(const std::string&)> Sink;
+  int Socket = -1;
+  int ForeignSocket = -1;
+  std::uint16_t ForeignPort = 0;
+  std::atomic<std::uint16_t> BoundPort{0};
+  std::jthread Thread;
+
+  // Touched only by the serving thread.
+  std::mt19937_64 Random;
+  unsigned RequestsSeen = 0;
+  unsigned RepliesSeen = 0;
+  Bytes LastReplyPayload;
+  std::deque<PendingReply> Pending;
+
+  // Read by other threads while the serving thread runs.
+  mutable std::mutex StateLock;
+  CSimulatedUnit Unit;
+  std::array<std::size_t, 256> Requests{};
+};
+
+}  // namespace smsconf::sim

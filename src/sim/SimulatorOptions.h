@@ -1,0 +1,41 @@
+#pragma once
+
+// How the simulated gateway and the unit behind it behave, including the
+// faults they inject on purpose to exercise the client's error handling.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace smsconf::sim {
+
+struct SimulatorOptions {
+  std::string ListenAddress = "127.0.0.1";
+  std::uint16_t Port = 1122;   // 0 = any free port
+  std::uint8_t UnitAddress = 1;
+  int BlockSize = 64;          // reported by 0x33, 0..255 (0 and 200 allowed, for testing guards)
+  std::string Identifier = "SMS-AU SIM 1.00";  // 0x11 identifier (Windows-1251 bytes / ASCII)
+  std::array<std::uint8_t, 4> GatewayIp = {127, 0, 0, 1};  // reported in the gateway info block
+  // Up to 16 characters in the info block, padded with NUL; a client that
+  // ends the field with its own NUL loses the 16th one.
+  std::string GatewayInfoText = "UDP GATEWAY SIM";
+
+  // Fault injection, each setting on its own; every random choice comes
+  // from Seed, so a run repeats exactly for the same requests.
+  unsigned DropEveryNthRequest = 0;  // 0 = off
+  unsigned DropEveryNthReply = 0;
+  double DropRate = 0.0;             // share of requests AND replies dropped at random
+  unsigned BusyWrites = 0;           // the first K 0x34 block writes get exception 6
+  bool ModeSwitchException = false;  // 0x23 and 0x33 get an exception reply ("no update")
+  bool NoIdentifier = false;         // 0x11 gets an exception reply
+  unsigned SilentBootRequests = 0;   // the first N 0x23 requests get no reply at all
+  bool InvalidFinishReply = false;   // 0x35 answered with a frame of the wrong length
+  std::chrono::milliseconds ReplyDelay{0};
+  bool DuplicateReplies = false;     // every reply sent twice
+  bool StaleReplies = false;         // a reply with an older sequence number goes first
+  bool ForeignPortReplies = false;   // a copy of every reply comes first from another port
+  std::uint64_t Seed = 1;
+};
+
+}  // namespace smsconf::sim
