@@ -1,0 +1,70 @@
+// Loads a 20 KB image into the simulated unit over the loopback interface
+// with the product's fixed pauses, and prints how far the elapsed time lies
+// above the floor that those pauses set.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "link/Rpcinterface.h"
+#include "loading/ThreadConfigLoading.h"
+#include "sim/Simulator.h"
+
+namespace {
+
+using namespace smsconf;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t ImageBytes = 20 * 1024;
+constexpr int BlockSize = 64;
+
+}  // namespace
+
+int main() {
+  sim::SimulatorOptions options;
+  options.Port = 0;
+  options.BlockSize = BlockSize;
+  sim::CSimulator simulator(options);
+  std::string error;
+  if (!simulator.Start(&error)) {
+    std::fprintf(stderr, "bench_load: simulator: %s\n", error.c_str());
+    return 1;
+  }
+
+  CRPCInterface rpc;
+  rpc.AddressText = "127.0.0.1:" + std::to_string(simulator.Port());
+  rpc.Tries = 15;
+  rpc.Timeout = 250;
+  rpc.Open();
+
+  std::vector<std::uint8_t> image(ImageBytes);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
+
+  CThreadConfigLoading loading;
+  loading.Client.Rpc = &rpc;
+  loading.Client.Address = options.UnitAddress;
+  loading.ImageAddress = CThreadConfigLoading::ConfigImageAddress;
+  loading.SetImage(image.data(), image.size());
+  std::promise<int> finished;
+  loading.OnFinalStep = [&](int step) { finished.set_value(step); };
+
+  const Clock::time_point start = Clock::now();
+  loading.Start();
+  const int step = finished.get_future().get();
+  const Clock::duration elapsed = Clock::now() - start;
+  loading.RequestStop();
+  loading.Wait();
+
+  const std::size_t blocks = (ImageBytes + BlockSize - 1) / BlockSize;
+  const double floorMs = static_cast<double>(loading.Pauses.Floor(blocks).count());
+  const double elapsedMs = std::chrono::duration<double, std::milli>(elapsed).count();
+  const bool intact = simulator.ReceivedImage() == image;
+  std::printf("image %zu bytes in %zu blocks of %d, final step %d, image %s\n", ImageBytes, blocks,
+              BlockSize, step, intact ? "intact" : "DIFFERS");
+  std::printf("elapsed %.1f ms, floor of the fixed pauses %.0f ms, overhead %.2f %% (target under 5 %%)\n",
+              elapsedMs, floorMs, (elapsedMs - floorMs) * 100.0 / floorMs);
+  return step == CThreadConfigLoading::StepCompleted && intact ? 0 : 1;
+}

@@ -1,0 +1,385 @@
+#include "loading/ThreadConfigLoading.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "text/Cp1251.h"
+
+namespace smsconf {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Requests to "BOOT" that go unexamined before the one that counts.
+constexpr int UnexaminedBootRequests = 3;
+constexpr std::uint8_t ModeActive = 1;  // the unit reports it is in the requested mode
+constexpr std::uint8_t ModeWorking = 0;
+constexpr std::uint32_t PercentScale = 100;
+constexpr std::uint32_t LowAddressMask = 0xFFFF;
+
+// The log lines, as the Windows-1251 bytes the owner receives.
+struct Texts {
+  std::string Header = text::Cp1251("Обновление конфигурации АУ [");
+  std::string Connecting = text::Cp1251("Подключение к ВЕЛАР по адресу [");
+  std::string Connected = text::Cp1251("Выполнено подключение к [");
+  std::string Identifier = text::Cp1251("Идентификатор [");
+  std::string IdUnavailable = text::Cp1251("Идентификатор устройства недоступен");
+  std::string IdUnavailableAfter = text::Cp1251("Ошибка! Идентификатор устройства недоступен");
+  std::string NoAnswer = text::Cp1251("Нет ответа от АУ");
+  std::string ToBoot = text::Cp1251("Переводим АУ в режим \"BOOT\"");
+  std::string InFirmwareUpdate = text::Cp1251("АУ в режиме \"ОБНОВЛЕНИЕ ПРОШИВКИ\"");
+  std::string NoNetworkUpdate = text::Cp1251("АУ не поддерживает обновление ПО по сети");
+  std::string ToConfig = text::Cp1251("Переводим АУ в режим \"ЗАГРУЗКА КОНФИГУРАЦИИ\"");
+  std::string InConfig = text::Cp1251("АУ в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"");
+  std::string UploadStart = text::Cp1251("Загрузка файла конфигурации (");
+  std::string Bytes = text::Cp1251(" байт)");
+  std::string UploadDone = text::Cp1251("Загрузка завершена");
+  std::string Finishing = text::Cp1251("Завершение");
+  std::string InWork = text::Cp1251("АУ в режиме \"РАБОТА\"");
+  std::string InLoading = text::Cp1251("АУ в режиме \"ЗАГРУЗКА\"");
+  std::string ToRun = text::Cp1251("Переводим АУ в режим \"РАБОТА\"");
+  std::string Completed = text::Cp1251("Загрузка конфигурации завершена (");
+  std::string Milliseconds = text::Cp1251(" мс)");
+  std::string NoGateway = text::Cp1251("Ошибка! Нет связи с ВЕЛАР");
+  std::string UnitLost = text::Cp1251("Ошибка! Потеряна связь с устройством");
+  std::string GatewayLost = text::Cp1251("Ошибка! Потеряна связь с ВЕЛАР");
+  std::string BlockDone = text::Cp1251("Выполнено ");
+  std::string Percent = " %";
+  std::string Busy = "Device Busy!";
+  std::string UnitError = text::Cp1251("АУ отвечает ошибкой!");
+  std::string ProgrammingError = text::Cp1251("Ошибка программирования!");
+  std::string BadBlockSize = text::Cp1251("Ошибка! АУ сообщил недопустимый размер блока (");
+};
+
+// Built on first use, on whichever thread logs first.
+const Texts& Text() {
+  static const Texts texts;
+  return texts;
+}
+
+// The millisecond tick the elapsed time is measured on; it may wrap.
+std::uint32_t Tick() {
+  const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
+      Clock::now().time_since_epoch());
+  return static_cast<std::uint32_t>(since.count());
+}
+
+bool IsFinal(int step) {
+  return step == CThreadConfigLoading::StepStopped || step == CThreadConfigLoading::StepNoGateway ||
+         step == CThreadConfigLoading::StepUnitLost || step == CThreadConfigLoading::StepCompleted;
+}
+
+std::string IdentifierText(const MbIdResult& id) {
+  return std::string(id.IdText, ::strnlen(id.IdText, sizeof id.IdText));
+}
+
+std::string DottedAddress(const std::uint8_t (&ip)[4]) {
+  return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+         std::to_string(ip[3]);
+}
+
+}  // namespace
+
+LoadingPauses::Duration LoadingPauses::Floor(std::size_t blocks) const {
+  return AfterBootRequest * UnexaminedBootRequests + AfterFirstRunRequest + AfterSecondRunRequest +
+         AfterThirdRunRequest + BeforeBlock * static_cast<Duration::rep>(blocks);
+}
+
+CThreadConfigLoading::CThreadConfigLoading() = default;
+
+CThreadConfigLoading::~CThreadConfigLoading() {
+  if (Thread.joinable()) {
+    Thread.request_stop();
+    Thread.join();
+  }
+}
+
+bool CThreadConfigLoading::Start() {
+  if (HasStarted) return false;
+  HasStarted = true;
+  Thread = std::jthread([this](std::stop_token token) {
+    StopToken = std::move(token);
+    Execute();
+  });
+  return true;
+}
+
+void CThreadConfigLoading::RequestStop() { Thread.request_stop(); }
+
+void CThreadConfigLoading::Wait() {
+  if (Thread.joinable()) Thread.join();
+}
+
+bool CThreadConfigLoading::SetImage(const std::uint8_t* data, std::size_t size) {
+  if (size > ImageCapacity) return false;
+  if (size > 0) std::memcpy(Image.data(), data, size);
+  ImageSize = static_cast<std::uint32_t>(size);
+  return true;
+}
+
+CThreadConfigLoading::ImageLoad CThreadConfigLoading::LoadImage(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) return ImageLoad::Unreadable;
+  // One byte more than fits tells a full image from a larger file.
+  std::vector<std::uint8_t> bytes(ImageCapacity + 1);
+  const std::size_t size = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  if (std::ferror(file.get())) return ImageLoad::Unreadable;
+  return SetImage(bytes.data(), size) ? ImageLoad::Loaded : ImageLoad::TooLarge;
+}
+
+void CThreadConfigLoading::Execute() {
+  Log(Info, Text().Header + std::to_string(Client.Address) + "]");
+  UpdateConfiguration();
+}
+
+// The stop flag is looked at only between steps, so a stop never cuts a
+// step in half; the lines of the step under way still reach the owner.
+void CThreadConfigLoading::UpdateConfiguration() {
+  int step = StepConnect;
+  while (!StopRequested()) {
+    if (IsFinal(step)) {
+      if (OnFinalStep) OnFinalStep(step);
+      WaitForStop();
+      break;
+    }
+    step = PerformStep(step);
+  }
+}
+
+int CThreadConfigLoading::PerformStep(int step) {
+  switch (step) {
+    case StepConnect: return Connect();
+    case StepIdentify: return Identify();
+    case StepBootMode: return SwitchToBootMode();
+    case StepConfigMode: return SwitchToConfigMode();
+    case StepUpload: return Upload();
+    case StepFinish: return Finish();
+    case StepRunMode: return SwitchToRunMode();
+    case StepIdentifyAgain: return IdentifyAgain();
+    case StepDone: return ReportDone();
+    case StepReportNoGateway: return ReportNoGateway();
+    case StepReportUnitLost: return ReportUnitLost();
+    default: return StepStopped;
+  }
+}
+
+int CThreadConfigLoading::Connect() {
+  StartTick = Tick();
+  CRPCInterface* const rpc = Client.Rpc;
+  Log(Info, Text().Connecting + (rpc != nullptr ? rpc->AddressText : std::string()) + "]");
+  GatewayInfo info;
+  if (rpc == nullptr || rpc->ReadGatewayInfo(info) != 0) return StepReportNoGateway;
+  // Shown in the alert colour so that the reached gateway stands out.
+  Log(Alert, Text().Connected + DottedAddress(info.IpAddress) + "]");
+  return StepIdentify;
+}
+
+int CThreadConfigLoading::Identify() {
+  MbIdResult id;
+  if (Client.ReportSlaveId(id) != 0) return StepReportUnitLost;
+  if (id.Status == MbNoReply) {
+    Log(Alert, Text().NoAnswer);
+    return StepReportUnitLost;
+  }
+  // A unit without an identifier may still take a configuration.
+  Log(Info, id.Status == MbValid ? Text().Identifier + IdentifierText(id) + "]" : Text().IdUnavailable);
+  return StepBootMode;
+}
+
+// The unit needs several requests before it settles in "BOOT"; only the
+// answer to the last one tells where it stands.
+int CThreadConfigLoading::SwitchToBootMode() {
+  Log(Info, Text().ToBoot);
+  MbModeResult mode;
+  for (int i = 0; i < UnexaminedBootRequests; ++i) {
+    Client.EnterBootMode(mode);
+    Pause(Pauses.AfterBootRequest);
+  }
+  if (Client.EnterBootMode(mode) != 0) return StepReportUnitLost;
+  if (mode.Status == MbNoReply) {
+    Log(Alert, Text().NoAnswer);
+    return StepReportUnitLost;
+  }
+  if (mode.Status == MbException) {
+    Log(Alert, Text().NoNetworkUpdate);
+    return StepStopped;
+  }
+  if (mode.Mode == ModeActive) Log(Info, Text().InFirmwareUpdate);
+  return StepConfigMode;
+}
+
+int CThreadConfigLoading::SwitchToConfigMode() {
+  Log(Info, Text().ToConfig);
+  MbConfigModeResult mode;
+  if (Client.EnterConfigMode(mode) != 0) return StepReportUnitLost;
+  if (mode.Status == MbNoReply) {
+    Log(Alert, Text().NoAnswer);
+    return StepReportUnitLost;
+  }
+  if (mode.Status == MbException) {
+    Log(Alert, Text().NoNetworkUpdate);
+    return StepStopped;
+  }
+  if (mode.Mode == ModeActive) Log(Info, Text().InConfig);
+  BlockSize = mode.BlockSize;
+  return StepUpload;
+}
+
+int CThreadConfigLoading::Upload() {
+  Log(Info, Text().UploadStart + std::to_string(ImageSize) + Text().Bytes);
+  if (UploadImage(BlockSize) != 0) return StepStopped;  // the failure is logged already
+  Log(Info, Text().UploadDone);
+  return StepFinish;
+}
+
+int CThreadConfigLoading::Finish() {
+  Log(Info, Text().Finishing);
+  MbModeResult mode;
+  if (Client.FinishLoading(mode) != 0) return StepReportUnitLost;
+  // The image is in place whatever the unit says here, so the unit is
+  // switched back to work in every case.
+  if (mode.Status == MbNoReply)
+    Log(Alert, Text().NoAnswer);
+  else if (mode.Mode == ModeWorking)
+    Log(Info, Text().InWork);
+  else if (mode.Mode == ModeActive)
+    Log(Info, Text().InLoading);
+  return StepRunMode;
+}
+
+// The unit may miss a request while it restarts; the answers do not matter.
+int CThreadConfigLoading::SwitchToRunMode() {
+  Log(Info, Text().ToRun);
+  Client.EnterRunMode();
+  Pause(Pauses.AfterFirstRunRequest);
+  Client.EnterRunMode();
+  Pause(Pauses.AfterSecondRunRequest);
+  Client.EnterRunMode();
+  Pause(Pauses.AfterThirdRunRequest);
+  return StepIdentifyAgain;
+}
+
+int CThreadConfigLoading::IdentifyAgain() {
+  MbIdResult id;
+  if (Client.ReportSlaveId(id) != 0) return StepReportUnitLost;
+  if (id.Status == MbNoReply) {
+    Log(Alert, Text().NoAnswer);
+    return StepReportUnitLost;
+  }
+  if (id.Status == MbValid)
+    Log(Info, Text().Identifier + IdentifierText(id) + "]");
+  else
+    Log(Alert, Text().IdUnavailableAfter);
+  return StepDone;
+}
+
+int CThreadConfigLoading::ReportDone() {
+  const std::uint32_t elapsed = Tick() - StartTick;
+  Log(Success, Text().Completed + std::to_string(elapsed) + Text().Milliseconds);
+  return StepCompleted;
+}
+
+int CThreadConfigLoading::ReportNoGateway() {
+  Log(Alert, Text().NoGateway);
+  return StepNoGateway;
+}
+
+int CThreadConfigLoading::ReportUnitLost() {
+  Log(Alert, Text().UnitLost);
+  return StepUnitLost;
+}
+
+int CThreadConfigLoading::UploadImage(int blockSize) {
+  // The owner's fields may have changed since the start.
+  if (CurrentLinkSettings && Client.Rpc != nullptr) {
+    const LinkSettings settings = CurrentLinkSettings();
+    Client.Rpc->Tries = settings.Tries;
+    Client.Rpc->Timeout = settings.Timeout;
+  }
+  const std::uint32_t size = std::min<std::uint32_t>(ImageSize, ImageCapacity);
+  // A block size of 0 would send empty blocks forever without progress.
+  if (size > 0 && blockSize <= 0) {
+    Log(Alert, Text().BadBlockSize + std::to_string(blockSize) + ")");
+    return -1;
+  }
+  // A larger block than one write can carry goes in writes of the largest size.
+  const std::uint32_t blockLimit = static_cast<std::uint32_t>(std::min(blockSize, MbBlockCapacity));
+
+  std::chrono::milliseconds pause = Pauses.BeforeBlock;
+  int result = 0;
+  std::uint32_t offset = 0;
+  while (offset < size) {
+    Pause(pause);
+    const std::uint32_t length = std::min(size - offset, blockLimit);
+    const std::uint32_t address = ImageAddress + offset;
+    MbBlock block{};
+    block.Address = address;
+    block.DataLength = static_cast<std::int32_t>(length);
+    std::memcpy(block.Data, Image.data() + offset, length);
+
+    if (Client.WriteBlock(block) != 0) {
+      Log(Alert, Text().GatewayLost);
+      result = -1;
+    } else if (block.Status == MbValid) {
+      // A valid reply has echoed all four address bytes, but EchoAddress
+      // keeps only the low two of them.
+      if (block.EchoAddress == (address & LowAddressMask)) {
+        offset += length;
+        const std::uint32_t percent = ((offset + 1) * PercentScale) / size;
+        Log(Info, Text().BlockDone + std::to_string(percent) + Text().Percent);
+      }
+    } else if (block.Status == MbException && block.ExceptionCode == MbBusyException) {
+      // The unit is still storing; give it longer for this and every later block.
+      Log(Info, Text().Busy);
+      pause += Pauses.BusyExtra;
+    } else if (block.Status == MbException) {
+      Log(Alert, Text().UnitError);
+      result = -1;
+    } else {
+      Log(Alert, Text().ProgrammingError);
+      result = -1;
+    }
+    if (StopRequested()) result = -2;
+    if (result != 0) break;
+  }
+  return result;
+}
+
+void CThreadConfigLoading::Log(int kind, const std::string& text) {
+  LogText = text;
+  LogKind = kind;
+  ShowLog();
+}
+
+void CThreadConfigLoading::ShowLog() {
+  if (Sink) Sink(LogKind, LogText);
+}
+
+// Sleeps without using the processor until the owner asks the thread to stop.
+void CThreadConfigLoading::WaitForStop() {
+  std::mutex mutex;
+  std::condition_variable_any wakeUp;
+  std::unique_lock lock(mutex);
+  wakeUp.wait(lock, StopToken, [] { return false; });
+}
+
+// A stop request cuts the pause short: the step then goes on with requests
+// that the transport's Abort ends at once.
+void CThreadConfigLoading::Pause(std::chrono::milliseconds nominal) {
+  if (OnPause) OnPause(nominal);
+  const auto real = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double, std::milli>(static_cast<double>(nominal.count()) * Pauses.Scale));
+  if (real <= Clock::duration::zero()) return;
+  std::mutex mutex;
+  std::condition_variable_any wakeUp;
+  std::unique_lock lock(mutex);
+  wakeUp.wait_for(lock, StopToken, real, [] { return false; });
+}
+
+}  // namespace smsconf

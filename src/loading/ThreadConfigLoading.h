@@ -1,0 +1,156 @@
+#pragma once
+
+// The worker that writes a configuration image into a unit: it asks the
+// gateway for its information, identifies the unit, switches it to boot and
+// then to configuration-loading mode, writes the image block by block, ends
+// the loading, switches the unit back to normal operation and identifies it
+// again. Every step becomes one log line handed to the owner.
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "link/Modbus.h"
+
+namespace smsconf {
+
+// The fixed pauses of a loading. The product always runs with these
+// defaults; tests shrink the real waits with Scale.
+struct LoadingPauses {
+  using Duration = std::chrono::milliseconds;
+
+  Duration AfterBootRequest{500};       // after each of the first three "BOOT" requests
+  Duration AfterFirstRunRequest{500};   // after the three "РАБОТА" requests, in order
+  Duration AfterSecondRunRequest{500};
+  Duration AfterThirdRunRequest{1000};
+  Duration BeforeBlock{50};             // before every block write
+  Duration BusyExtra{50};               // added for every busy answer, for the rest of the upload
+  double Scale = 1.0;                   // real wait = nominal pause × Scale
+
+  // The pauses of a run that writes `blocks` blocks without a busy answer:
+  // the least time such a run can take.
+  Duration Floor(std::size_t blocks) const;
+};
+
+// The transport settings the upload takes afresh before its first block.
+struct LinkSettings {
+  int Tries = 15;
+  std::uint32_t Timeout = 250;  // milliseconds per try
+};
+
+class CThreadConfigLoading {
+ public:
+  // Kinds of log line; the owner colours them (black, red, green).
+  enum LogKinds : std::int32_t { Info = 0, Alert = 1, Success = 2 };
+
+  // Steps of the procedure. The last four are final: the thread stays in
+  // them, writing nothing, until it is told to stop.
+  enum Steps : int {
+    StepConnect = 0,
+    StepIdentify = 10,
+    StepBootMode = 15,
+    StepConfigMode = 20,
+    StepUpload = 30,
+    StepFinish = 40,
+    StepRunMode = 45,
+    StepIdentifyAgain = 50,
+    StepDone = 60,
+    StepReportNoGateway = 1000,
+    StepReportUnitLost = 2000,
+    StepStopped = 250,
+    StepNoGateway = 1001,
+    StepUnitLost = 2001,
+    StepCompleted = 3000,
+  };
+
+  static constexpr std::size_t ImageCapacity = 65536;
+  // Where image byte 0 goes in the unit's memory; the built-in configuration
+  // of the firmware stands at the same address.
+  static constexpr std::uint32_t ConfigImageAddress = 0x8000;
+
+  using LogSink = std::function<void(int kind, const std::string& text)>;
+  using LinkSettingsProvider = std::function<LinkSettings()>;
+  using FinalStepHandler = std::function<void(int step)>;
+  using PauseObserver = std::function<void(std::chrono::milliseconds nominal)>;
+
+  // Created without a thread (suspended); Start runs it.
+  CThreadConfigLoading();
+  // A started object: requests stop and waits for the thread. It does not
+  // set the transport's Abort, so the owner sets that first when a request
+  // may be running. An unstarted object goes without running anything.
+  virtual ~CThreadConfigLoading();
+  CThreadConfigLoading(const CThreadConfigLoading&) = delete;
+  CThreadConfigLoading& operator=(const CThreadConfigLoading&) = delete;
+
+  // The owner's hooks, all called on the worker thread; set before Start.
+  // None of them may throw.
+  LogSink Sink;                              // receives every line; Log waits for it
+  LinkSettingsProvider CurrentLinkSettings;  // tries and time-out for the upload; none = keep the transport's
+  FinalStepHandler OnFinalStep;              // told once which final step was reached
+  PauseObserver OnPause;                     // told every fixed pause before it is waited
+  LoadingPauses Pauses;
+
+  // Starts the thread; false when it was started before.
+  bool Start();
+  // Sets the stop flag. A request in progress ends only when the owner also
+  // sets the transport's Abort.
+  void RequestStop();
+  // Waits until the thread has ended (at once for an unstarted object).
+  void Wait();
+  bool Started() const { return HasStarted; }
+
+  // Copies the image; refuses (false, nothing changed) one larger than Image.
+  bool SetImage(const std::uint8_t* data, std::size_t size);
+  enum class ImageLoad { Loaded, Unreadable, TooLarge };
+  // Reads the whole file into Image, the same way SetImage would take it.
+  ImageLoad LoadImage(const std::string& path);
+
+  // The thread body and its parts run on the worker thread, which Start
+  // begins; Execute writes the header line, then runs the step machine.
+  void Execute();
+  void UpdateConfiguration();
+  // Writes the whole image in blocks of blockSize bytes: 0 = every block
+  // confirmed; -1 = a failure, already logged; -2 = the stop flag was seen.
+  int UploadImage(int blockSize);
+  // Hands one line to the owner and returns when the owner has taken it.
+  void Log(int kind, const std::string& text);
+  // Delivers LogText and LogKind to the owner's sink.
+  void ShowLog();
+
+  std::string LogText;       // the line being handed over
+  std::int32_t LogKind = Info;
+  CModbus Client;            // the owner sets Address and Rpc before Start
+  std::array<std::uint8_t, ImageCapacity> Image{};
+  std::uint32_t ImageSize = 0;     // valid bytes in Image; set through SetImage or LoadImage
+  std::uint32_t ImageAddress = 0;  // unit address of Image[0]; the owner sets ConfigImageAddress
+
+ private:
+  int PerformStep(int step);
+  int Connect();
+  int Identify();
+  int SwitchToBootMode();
+  int SwitchToConfigMode();
+  int Upload();
+  int Finish();
+  int SwitchToRunMode();
+  int IdentifyAgain();
+  int ReportDone();
+  int ReportNoGateway();
+  int ReportUnitLost();
+  void WaitForStop();
+  void Pause(std::chrono::milliseconds nominal);
+  bool StopRequested() const { return StopToken.stop_requested(); }
+
+  std::uint32_t StartTick = 0;
+  bool HasStarted = false;
+  int BlockSize = 0;          // as the unit reported it on entering configuration mode
+  std::stop_token StopToken;  // the worker's own copy, taken when the thread begins
+  std::jthread Thread;        // last: joined before the other members go
+};
+
+}  // namespace smsconf
