@@ -20,8 +20,6 @@ namespace {
 constexpr int DumpOrder = 40;
 // The length word is 16 bits, so a longer file cannot be an image.
 constexpr std::size_t LargestImage = 0xFFFF;
-constexpr unsigned char Delete = 0x7F;
-constexpr unsigned char C1Control = 0x98;  // the one C1 control Windows-1251 decodes to
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -39,25 +37,6 @@ std::optional<std::vector<std::uint8_t>> ReadImageFile(const std::string& path) 
   return bytes;
 }
 
-// Texts come from a file of unknown origin: control bytes are shown as \xNN
-// so that none of them reaches the terminal.
-std::string Printable(const std::string& cp1251) {
-  std::string utf8;
-  std::string run;
-  for (char c : cp1251) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != Delete && byte != C1Control) {
-      run += c;
-      continue;
-    }
-    utf8 += text::Cp1251ToUtf8(run);
-    run.clear();
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(byte));
-    utf8 += escaped;
-  }
-  return utf8 + text::Cp1251ToUtf8(run);
-}
 
 std::string Trigger(const DecodedEvent& event) {
   return "DI" + std::to_string(event.Pin) + "-" + (event.Neg ? "F" : "R") + "-" +
@@ -99,7 +78,7 @@ void PrintPhones(const DecodedImage& image) {
   for (std::size_t slot = 0; slot < image.Phones.size(); ++slot) {
     const std::string& number = image.Phones[slot];
     std::cout << "  " << Padded(std::to_string(slot), 6)
-              << (number.empty() ? "(empty)" : Printable(number)) << '\n';
+              << (number.empty() ? "(empty)" : text::Cp1251ToTerminal(number)) << '\n';
   }
 }
 
@@ -109,7 +88,7 @@ void PrintEvents(const DecodedImage& image) {
   for (std::size_t i = 0; i < image.Events.size(); ++i) {
     const DecodedEvent& event = image.Events[i];
     std::cout << "  " << Padded(std::to_string(i), 6) << Padded(Trigger(event), 15)
-              << Padded(Recipients(event.Send), 17) << Printable(event.Text) << '\n';
+              << Padded(Recipients(event.Send), 17) << text::Cp1251ToTerminal(event.Text) << '\n';
   }
 }
 

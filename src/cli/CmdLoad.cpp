@@ -37,8 +37,6 @@ constexpr int DefaultTimeout = 250;
 constexpr int MinTimeout = 100;
 constexpr int MaxTimeout = 500;
 
-constexpr unsigned char Delete = 0x7F;
-constexpr unsigned char C1Control = 0x98;  // the one C1 control Windows-1251 decodes to
 
 constexpr const char* Red = "\x1b[31m";
 constexpr const char* Green = "\x1b[32m";
@@ -121,25 +119,6 @@ void StartWithInterruptBlocked(CThreadConfigLoading& loading) {
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-// The identifier comes from the unit: its control bytes are shown as \xNN so
-// that none of them reaches the terminal.
-std::string Printable(const std::string& cp1251) {
-  std::string utf8;
-  std::string run;
-  for (char c : cp1251) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != Delete && byte != C1Control) {
-      run += c;
-      continue;
-    }
-    utf8 += text::Cp1251ToUtf8(run);
-    run.clear();
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(byte));
-    utf8 += escaped;
-  }
-  return utf8 + text::Cp1251ToUtf8(run);
-}
 
 void PrintLine(const std::string& utf8) {
   std::fputs(utf8.c_str(), stdout);
@@ -148,8 +127,8 @@ void PrintLine(const std::string& utf8) {
 }
 
 CThreadConfigLoading::LogSink PrintingSink(bool colour) {
-  return [colour](int kind, const std::string& text) {
-    const std::string line = Printable(text);
+  return [colour](int kind, const std::string& cp1251) {
+    const std::string line = text::Cp1251ToTerminal(cp1251);
     const char* paint = kind == CThreadConfigLoading::Alert     ? Red
                         : kind == CThreadConfigLoading::Success ? Green
                                                                 : nullptr;

@@ -133,6 +133,25 @@ std::string Cp1251ToUtf8(std::string_view cp1251) {
   return out;
 }
 
+std::string Cp1251ToTerminal(std::string_view cp1251) {
+  constexpr unsigned char Space = 0x20;
+  constexpr unsigned char Delete = 0x7F;
+  constexpr unsigned char C1Control = 0x98;  // the one C1 control the code page decodes to
+  std::string out;
+  out.reserve(cp1251.size() * 2);
+  for (const char ch : cp1251) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < Space || b == Delete || b == C1Control) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(b));
+      out += escaped;
+    } else {
+      AppendUtf8(out, b < 0x80 ? char32_t{b} : char32_t{UpperHalf[b - 0x80]});
+    }
+  }
+  return out;
+}
+
 EncodeResult Utf8ToCp1251(std::string_view utf8) {
   EncodeResult result;
   result.Bytes.reserve(utf8.size());

@@ -33,6 +33,11 @@ struct EncodeResult {
 // are listed in Errors; callers must look at them before using Bytes.
 EncodeResult Utf8ToCp1251(std::string_view utf8);
 
+// Windows-1251 bytes to UTF-8 for a terminal: control bytes (below 0x20,
+// 0x7F and 0x98) are shown as \xNN, so that a text from a file or a unit can
+// never send escape sequences to the terminal.
+std::string Cp1251ToTerminal(std::string_view cp1251);
+
 // For the program's own UTF-8 literals (log lines, messages): the
 // Windows-1251 bytes, or std::invalid_argument if the literal cannot be held.
 std::string Cp1251(std::string_view utf8);

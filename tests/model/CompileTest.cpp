@@ -1,6 +1,7 @@
 #include "model/Project.h"
 
 #include "common/TempDir.h"
+#include "model/EventBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 namespace smsconf {
 namespace {
 
+using testing::AddEvent;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -20,17 +22,6 @@ Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 unsigned Word(const Bytes& image, std::size_t offset) {
   return image[offset] | (image[offset + 1] << 8);
-}
-
-void AddEvent(CProject& project, int pin, bool neg, int delay, std::uint8_t send,
-              const std::string& text) {
-  auto event = std::make_unique<CEvent>();
-  event->Pin = pin;
-  event->Neg = neg;
-  event->Delay = delay;
-  event->Send = send;
-  event->Text = text;
-  project.Events->Add(std::move(event));
 }
 
 class CompileTest : public ::testing::Test {

@@ -1,6 +1,7 @@
 #include "model/Project.h"
 
 #include "common/TempDir.h"
+#include "model/EventBuilder.h"
 #include "model/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -12,22 +13,10 @@
 namespace smsconf {
 namespace {
 
+using testing::AddEvent;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-CEvent* AddEvent(CProject& project, int pin, bool neg, int delay, std::uint8_t send,
-                 const std::string& text) {
-  auto event = std::make_unique<CEvent>();
-  event->Pin = pin;
-  event->Neg = neg;
-  event->Delay = delay;
-  event->Send = send;
-  event->Text = text;
-  CEvent* raw = event.get();
-  project.Events->Add(std::move(event));
-  return raw;
-}
 
 std::string BlankPhones() {
   std::string text;

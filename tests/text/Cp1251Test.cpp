@@ -57,6 +57,11 @@ TEST(Cp1251, EncodingReportsWhatTheCodePageLacks) {
   }
 }
 
+TEST(Cp1251, TerminalTextShowsControlBytesEscaped) {
+  EXPECT_EQ(Cp1251ToTerminal("\xC0\x1B[31m\x7F\x98\x99\n"), "А\\x1B[31m\\x7F\\x98™\\x0A");
+  EXPECT_EQ(Cp1251ToTerminal(std::string("a\0b", 3)), "a\\x00b");
+}
+
 TEST(CaseFolding, PairsCompareEqual) {
   const char* pairs[][2] = {
       {"ABCXYZ", "abcxyz"},
