@@ -182,11 +182,8 @@ int CThreadConfigLoading::Connect() {
 
 int CThreadConfigLoading::Identify() {
   MbIdResult id;
-  if (Client.ReportSlaveId(id) != 0) return StepReportUnitLost;
-  if (id.Status == MbNoReply) {
-    Log(Alert, Text().NoAnswer);
-    return StepReportUnitLost;
-  }
+  const int result = Client.ReportSlaveId(id);
+  if (Unanswered(result, id.Status)) return StepReportUnitLost;
   // A unit without an identifier may still take a configuration.
   Log(Info, id.Status == MbValid ? Text().Identifier + IdentifierText(id) + "]" : Text().IdUnavailable);
   return StepBootMode;
@@ -201,15 +198,9 @@ int CThreadConfigLoading::SwitchToBootMode() {
     Client.EnterBootMode(mode);
     Pause(Pauses.AfterBootRequest);
   }
-  if (Client.EnterBootMode(mode) != 0) return StepReportUnitLost;
-  if (mode.Status == MbNoReply) {
-    Log(Alert, Text().NoAnswer);
-    return StepReportUnitLost;
-  }
-  if (mode.Status == MbException) {
-    Log(Alert, Text().NoNetworkUpdate);
-    return StepStopped;
-  }
+  const int result = Client.EnterBootMode(mode);
+  if (Unanswered(result, mode.Status)) return StepReportUnitLost;
+  if (Refused(mode.Status)) return StepStopped;
   if (mode.Mode == ModeActive) Log(Info, Text().InFirmwareUpdate);
   return StepConfigMode;
 }
@@ -217,15 +208,9 @@ int CThreadConfigLoading::SwitchToBootMode() {
 int CThreadConfigLoading::SwitchToConfigMode() {
   Log(Info, Text().ToConfig);
   MbConfigModeResult mode;
-  if (Client.EnterConfigMode(mode) != 0) return StepReportUnitLost;
-  if (mode.Status == MbNoReply) {
-    Log(Alert, Text().NoAnswer);
-    return StepReportUnitLost;
-  }
-  if (mode.Status == MbException) {
-    Log(Alert, Text().NoNetworkUpdate);
-    return StepStopped;
-  }
+  const int result = Client.EnterConfigMode(mode);
+  if (Unanswered(result, mode.Status)) return StepReportUnitLost;
+  if (Refused(mode.Status)) return StepStopped;
   if (mode.Mode == ModeActive) Log(Info, Text().InConfig);
   BlockSize = mode.BlockSize;
   return StepUpload;
@@ -267,16 +252,30 @@ int CThreadConfigLoading::SwitchToRunMode() {
 
 int CThreadConfigLoading::IdentifyAgain() {
   MbIdResult id;
-  if (Client.ReportSlaveId(id) != 0) return StepReportUnitLost;
-  if (id.Status == MbNoReply) {
-    Log(Alert, Text().NoAnswer);
-    return StepReportUnitLost;
-  }
+  const int result = Client.ReportSlaveId(id);
+  if (Unanswered(result, id.Status)) return StepReportUnitLost;
   if (id.Status == MbValid)
     Log(Info, Text().Identifier + IdentifierText(id) + "]");
   else
     Log(Alert, Text().IdUnavailableAfter);
   return StepDone;
+}
+
+// A request without a reply from the gateway, or with none from the unit,
+// means the unit is lost; the second case gets its own line first.
+bool CThreadConfigLoading::Unanswered(int result, std::int32_t status) {
+  if (result != 0) return true;
+  if (status != MbNoReply) return false;
+  Log(Alert, Text().NoAnswer);
+  return true;
+}
+
+// An exception to a mode switch: the unit cannot take a configuration over
+// the network, and is left in whatever mode it is in.
+bool CThreadConfigLoading::Refused(std::int32_t status) {
+  if (status != MbException) return false;
+  Log(Alert, Text().NoNetworkUpdate);
+  return true;
 }
 
 int CThreadConfigLoading::ReportDone() {

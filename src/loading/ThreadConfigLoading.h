@@ -142,6 +142,8 @@ class CThreadConfigLoading {
   int ReportDone();
   int ReportNoGateway();
   int ReportUnitLost();
+  bool Unanswered(int result, std::int32_t status);
+  bool Refused(std::int32_t status);
   void WaitForStop();
   void Pause(std::chrono::milliseconds nominal);
   bool StopRequested() const { return StopToken.stop_requested(); }
