@@ -1,23 +1,18 @@
 #pragma once
 
-#include "model/Project.h"
+#include "model/Eventlist.h"
 
 #include <memory>
 #include <string>
 
 namespace smsconf::testing {
 
-// Appends an event to the project's list and returns it.
-inline CEvent* AddEvent(CProject& project, int pin, bool neg, int delay, std::uint8_t send,
-                        const std::string& text) {
-  auto event = std::make_unique<CEvent>();
-  event->Pin = pin;
-  event->Neg = neg;
-  event->Delay = delay;
-  event->Send = send;
-  event->Text = text;
+// Appends an event to the list and returns it.
+inline CEvent* AddEvent(CEventList& list, int pin, bool neg, int delay = 0, std::uint8_t send = 0,
+                        std::string text = "") {
+  auto event = std::make_unique<CEvent>(CEvent{neg, pin, delay, send, std::move(text)});
   CEvent* raw = event.get();
-  project.Events->Add(std::move(event));
+  list.Add(std::move(event));
   return raw;
 }
 
