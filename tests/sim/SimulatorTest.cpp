@@ -2,144 +2,194 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
-#include "sim/RunningSimulator.h"
+#include "common/UdpPeer.h"
 
 namespace smsconf::sim {
 namespace {
 
-using test::Bytes;
-using test::FreePort;
-using test::Running;
-using test::Text;
-using test::GatewayReply;
-using test::GatewayRequest;
-using test::ModbusRequest;
-using test::WithCrc;
-using test::WriteBlockFrame;
+using testing::Bytes;
+using testing::GatewayReply;
+using testing::GatewayRequest;
+using testing::ModbusRequest;
+using testing::Received;
+using testing::WithCrc;
 
-TEST(Simulator, HandBuiltCrcMatchesKnownFrame) {
-  EXPECT_EQ(WithCrc({0x01, 0x23}), (Bytes{0x01, 0x23, 0x41, 0xF9}));
-  EXPECT_EQ(WithCrc({0x01, 0x11}), (Bytes{0x01, 0x11, 0xC0, 0x2C}));
+Bytes WriteBlockFrame(std::uint8_t unit, std::uint32_t address, const std::string& data) {
+  Bytes frame{unit, 0x34, 0x20, 0xA2};
+  for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<std::uint8_t>(address >> shift));
+  frame.insert(frame.end(), data.begin(), data.end());
+  return frame;
 }
 
-TEST(Simulator, AnswersGatewayInfo) {
+// A simulator on a free port with a client; the log is declared first so
+// that it outlives the serving thread.
+struct Running {
+  explicit Running(SimulatorOptions options = {}) : Simulator((options.Port = 0, options)) {
+    Simulator.SetLog([this](const std::string& line) {
+      std::lock_guard lock(Mutex);
+      Log.push_back(line);
+      Changed.notify_all();
+    });
+    EXPECT_TRUE(Simulator.Start());
+  }
+  void Send(const Bytes& datagram) { Client.Send(Simulator.Port(), datagram); }
+  Bytes Exchange(const Bytes& request) {
+    Send(request);
+    return Client.Receive().value_or(Received{}).Content;
+  }
+  // Everything sent back so far: the expected number of replies, then all
+  // that came before the simulator logged a last datagram it never answers
+  // (it logs a reply only after sending it).
+  std::vector<Received> Replies(std::size_t expected) {
+    std::vector<Received> replies;
+    for (std::optional<Received> reply; replies.size() < expected && (reply = Client.Receive());)
+      replies.push_back(*reply);
+    Send({0x00});
+    std::unique_lock lock(Mutex);
+    Changed.wait_for(lock, std::chrono::seconds(10), [this] { return !Log.empty() && Log.back().starts_with("<- 00 "); });
+    while (std::optional<Received> reply = Client.Receive(0)) replies.push_back(*reply);
+    return replies;
+  }
+
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::vector<std::string> Log;
+  CSimulator Simulator;
+  testing::UdpPeer Client;
+};
+
+TEST(Simulator, GatewayInfoBlock) {
   SimulatorOptions options;
   options.GatewayIp = {10, 1, 2, 3};
   options.GatewayInfoText = "ABCDEFGHIJKLMNOPQRS";  // cut to 16
-  Running sim(options);
-  const Bytes reply = sim.Exchange(GatewayRequest(0x1234, 0));
+  const Bytes reply = Running(options).Exchange(GatewayRequest(0x1234, 0));
   ASSERT_EQ(reply.size(), 4u + 27u);
   EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), (Bytes{0x15, 0xA1, 0x34, 0x12}));
   EXPECT_EQ(Bytes(reply.begin() + 4 + 5, reply.begin() + 4 + 9), (Bytes{10, 1, 2, 3}));
-  EXPECT_EQ(Bytes(reply.begin() + 4 + 11, reply.end()), Text("ABCDEFGHIJKLMNOP"));
-}
-
-TEST(Simulator, AnswersTheKnownBootRequest) {
-  Running sim;
-  const Bytes reply = sim.Exchange({0x21, 0xAB, 0x34, 0x12, 0x07, 0x01, 0x23, 0x41, 0xF9});
-  EXPECT_EQ(reply, GatewayReply(0x1234, WithCrc({0x01, 0x23, 0x01})));
-  EXPECT_EQ(sim.Log.WaitForLines(2)[0], "<- 21 AB 34 12 07 01 23 41 F9 unit 1 fn 0x23");
+  EXPECT_EQ(std::string(reply.begin() + 4 + 11, reply.end()), "ABCDEFGHIJKLMNOP");
 }
 
 TEST(Simulator, AnswersEachFunction) {
-  struct Case {
-    const char* name;
-    Bytes request;  // Modbus frame without CRC
-    Bytes reply;    // likewise
-  };
-  const Bytes id = Text("SMS-AU SIM 1.00");
-  Bytes slaveId{0x05, 0x11, static_cast<std::uint8_t>(id.size() + 1)};
-  slaveId.insert(slaveId.end(), id.begin(), id.end());
-  slaveId.push_back(0x00);
-  const Case cases[] = {
-      {"report slave id", {0x05, 0x11}, slaveId},
-      {"boot", {0x05, 0x23}, {0x05, 0x23, 0x01}},
-      {"config", {0x05, 0x33}, {0x05, 0x33, 0x01, 64, 0x00}},
-      {"write", WriteBlockFrame(5, 0x8000, "\x55\xAA"), {0x05, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}},
-      {"finish", {0x05, 0x35}, {0x05, 0x35, 0x00, 0x00}},
-      {"run", {0x05, 0x26}, {0x05, 0x26}},
-      {"unknown function", {0x05, 0x03, 0x00, 0x00, 0x00, 0x01}, {0x05, 0x83, 0x01}},
-      {"boot with extra bytes", {0x05, 0x23, 0x00}, {0x05, 0xA3, 0x03}},
-      {"write below 0x8000", WriteBlockFrame(5, 0x7FFF, "ab"), {0x05, 0xB4, 0x02}},
-      {"write at the top of the memory", WriteBlockFrame(5, 0x17FFE, "ab"),
-       {0x05, 0x34, 0x20, 0xA2, 0xFE, 0x7F, 0x01, 0x00}},
-      {"write past the memory", WriteBlockFrame(5, 0x17FFF, "ab"), {0x05, 0xB4, 0x02}},
-      {"write far too high", WriteBlockFrame(5, 0xFFFFFFFF, "ab"), {0x05, 0xB4, 0x02}},
-      {"write with wrong fixed bytes", {0x05, 0x34, 0x20, 0xA3, 0x00, 0x80, 0x00, 0x00, 0x01}, {0x05, 0xB4, 0x03}},
-      {"write without address", {0x05, 0x34, 0x20, 0xA2, 0x00, 0x80}, {0x05, 0xB4, 0x03}},
+  const struct {
+    Bytes Request;  // Modbus frames without CRC
+    Bytes Reply;
+  } cases[] = {
+      {{0x05, 0x11}, {0x05, 0x11, 0x03, 'I', 'D', 0x00}},  // the identifier as a C string
+      {{0x05, 0x23}, {0x05, 0x23, 0x01}},
+      {{0x05, 0x33}, {0x05, 0x33, 0x01, 64, 0x00}},
+      {WriteBlockFrame(5, 0x8000, "\x55\xAA"), {0x05, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}},
+      {{0x05, 0x35}, {0x05, 0x35, 0x00, 0x00}},
+      {{0x05, 0x26}, {0x05, 0x26}},
+      {{0x05, 0x03, 0x00, 0x00, 0x00, 0x01}, {0x05, 0x83, 0x01}},  // unknown function
+      {{0x05, 0x23, 0x00}, {0x05, 0xA3, 0x03}},                    // extra bytes
+      {WriteBlockFrame(5, 0x7FFF, "ab"), {0x05, 0xB4, 0x02}},
+      {WriteBlockFrame(5, 0x17FFE, "ab"), {0x05, 0x34, 0x20, 0xA2, 0xFE, 0x7F, 0x01, 0x00}},
+      {WriteBlockFrame(5, 0x17FFF, "ab"), {0x05, 0xB4, 0x02}},
+      {WriteBlockFrame(5, 0xFFFFFFFF, "ab"), {0x05, 0xB4, 0x02}},
+      {{0x05, 0x34, 0x20, 0xA3, 0x00, 0x80, 0x00, 0x00, 0x01}, {0x05, 0xB4, 0x03}},  // wrong fixed bytes
+      {{0x05, 0x34, 0x20, 0xA2, 0x00, 0x80}, {0x05, 0xB4, 0x03}},                    // no address
   };
   SimulatorOptions options;
   options.UnitAddress = 5;
+  options.Identifier = "ID";
   Running sim(options);
   std::uint16_t sequence = 0xFFFE;  // also crosses the wrap of the sequence number
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ++sequence;
-    EXPECT_EQ(sim.Exchange(ModbusRequest(sequence, c.request)), GatewayReply(sequence, WithCrc(c.reply)))
-        << c.name;
+    EXPECT_EQ(sim.Exchange(ModbusRequest(sequence, c.Request)), GatewayReply(sequence, WithCrc(c.Reply)))
+        << ::testing::PrintToString(c.Request);
   }
 }
 
-TEST(Simulator, IgnoresWhatIsNotForTheUnit) {
+TEST(Simulator, AssemblesTheImageFromBlockWrites) {
   Running sim;
-  Bytes badCrc = ModbusRequest(2, {0x01, 0x23});
-  badCrc.back() ^= 0x01;
-  const Bytes ignored[] = {
-      ModbusRequest(1, {0x02, 0x23}),              // another unit
-      badCrc,                                      // damaged on the line
-      GatewayRequest(3, 7, {0x01, 0x23, 0x41}),    // too short for a frame
-      GatewayRequest(4, 5),                        // unknown gateway command
-      {0x21, 0xAC, 0x05, 0x00, 0x00},              // not a gateway request
-      {0x21, 0xAB, 0x06, 0x00},                    // header cut short
-  };
-  for (const Bytes& datagram : ignored) sim.Peer.Send(sim.Simulator.Port(), datagram);
-  // Datagrams on the loopback keep their order: had any of the above been
-  // answered, its reply would come before this one.
-  EXPECT_EQ(sim.Exchange(GatewayRequest(7, 0)).at(2), 7);
-  EXPECT_EQ(sim.Simulator.RequestCount(0x23), 0u);
-  const auto lines = sim.Log.WaitForLines(std::size(ignored) + 2);
-  EXPECT_EQ(lines[0], "<- " + test::Hex(ignored[0]) + " unit 2 fn 0x23, not ours, ignored");
-  EXPECT_NE(lines[1].find("bad CRC, ignored"), std::string::npos);
-  EXPECT_EQ(sim.Log.CountStartingWith("-> "), 1u);
-}
-
-TEST(Simulator, AssemblesImageFromBlockWrites) {
-  Running sim;
-  const std::pair<std::uint32_t, std::string> writes[] = {
-      {0x8004, "EFGH"}, {0x8000, "ABCD"}, {0x800A, "XY"}, {0x7000, "no"}, {0x8001, "b"}};
   std::uint16_t sequence = 100;
-  for (const auto& [address, data] : writes)
+  for (const auto& [address, data] : std::initializer_list<std::pair<std::uint32_t, std::string>>{
+           {0x8004, "EFGH"}, {0x8000, "ABCD"}, {0x800A, "XY"}, {0x7000, "no"}, {0x8001, "b"}})
     ASSERT_FALSE(sim.Exchange(ModbusRequest(++sequence, WriteBlockFrame(1, address, data))).empty());
-  const Bytes expected = Text("AbCDEFGH\xFF\xFFXY");
-  EXPECT_EQ(sim.Simulator.ReceivedImage(), expected);
+  EXPECT_EQ(sim.Simulator.ReceivedImage(), Bytes({'A', 'b', 'C', 'D', 'E', 'F', 'G', 'H', 0xFF, 0xFF, 'X', 'Y'}));
   EXPECT_EQ(sim.Simulator.BlockAddresses(), (std::vector<std::uint32_t>{0x8004, 0x8000, 0x800A, 0x8001}));
-  EXPECT_EQ(sim.Simulator.RequestCount(0x34), 5u);
-
-  const std::string path = ::testing::TempDir() + "sim_image_" + std::to_string(getpid()) + ".bin";
-  ASSERT_TRUE(sim.Simulator.SaveImage(path));
-  std::ifstream file(path, std::ios::binary);
-  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), expected);
-  std::remove(path.c_str());
 }
 
-TEST(Simulator, StartReportsWhyItCannotServe) {
-  Running first;
-  SimulatorOptions taken;
-  taken.Port = first.Simulator.Port();
-  SimulatorOptions badAddress = FreePort();
-  badAddress.ListenAddress = "127.0.0";
-  for (const SimulatorOptions& options : {taken, badAddress}) {
-    CSimulator simulator(options);
-    std::string error;
-    EXPECT_FALSE(simulator.Start(&error));
-    EXPECT_FALSE(error.empty());
+Bytes Boot(std::uint16_t sequence) { return ModbusRequest(sequence, {0x01, 0x23}); }
+Bytes Booted(std::uint16_t sequence) { return GatewayReply(sequence, WithCrc({0x01, 0x23, 0x01})); }
+
+TEST(Simulator, EachFault) {
+  const Bytes write = WriteBlockFrame(1, 0x8000, "ok");
+  const Bytes busy = WithCrc({0x01, 0xB4, 0x06});
+  Bytes badCrc = Boot(2);
+  badCrc.back() ^= 0x01;
+  const struct {
+    const char* Name;
+    std::function<void(SimulatorOptions&)> Set;
+    std::vector<Bytes> Requests;
+    std::vector<Bytes> Replies;
+    std::size_t FromOtherPort = 0;  // the first replies come from another port
+  } cases[] = {
+      {"not for the unit", [](auto&) {},
+       {ModbusRequest(1, {0x02, 0x23}), badCrc, GatewayRequest(3, 7, {0x01, 0x23, 0x41}), GatewayRequest(4, 5),
+        Bytes{0x21, 0xAC, 0x05, 0x00, 0x00}, Bytes{0x21, 0xAB, 0x06, 0x00}},
+       {}},
+      {"every 3rd request lost", [](auto& o) { o.DropEveryNthRequest = 3; }, {Boot(1), Boot(2), Boot(3), Boot(4)},
+       {Booted(1), Booted(2), Booted(4)}},
+      {"every 2nd reply lost", [](auto& o) { o.DropEveryNthReply = 2; }, {Boot(1), Boot(2), Boot(3)},
+       {Booted(1), Booted(3)}},
+      {"all lost at random", [](auto& o) { o.DropRate = 1.0; }, {Boot(1), Boot(2)}, {}},
+      {"busy twice", [](auto& o) { o.BusyWrites = 2; },
+       {ModbusRequest(1, write), ModbusRequest(2, write), ModbusRequest(3, write)},
+       {GatewayReply(1, busy), GatewayReply(2, busy),
+        GatewayReply(3, WithCrc({0x01, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}))}},
+      {"no mode switch", [](auto& o) { o.ModeSwitchException = true; }, {Boot(1), ModbusRequest(2, {0x01, 0x33})},
+       {GatewayReply(1, WithCrc({0x01, 0xA3, 0x01})), GatewayReply(2, WithCrc({0x01, 0xB3, 0x01}))}},
+      {"no identifier", [](auto& o) { o.NoIdentifier = true; }, {ModbusRequest(1, {0x01, 0x11})},
+       {GatewayReply(1, WithCrc({0x01, 0x91, 0x01}))}},
+      {"silent boot requests", [](auto& o) { o.SilentBootRequests = 2; }, {Boot(1), Boot(2), Boot(3)}, {Booted(3)}},
+      {"invalid finish reply", [](auto& o) { o.InvalidFinishReply = true; }, {ModbusRequest(1, {0x01, 0x35})},
+       {GatewayReply(1, WithCrc({0x01, 0x35, 0x00}))}},
+      {"delayed", [](auto& o) { o.ReplyDelay = std::chrono::milliseconds(20); }, {Boot(1), Boot(2)},
+       {Booted(1), Booted(2)}},
+      {"duplicated", [](auto& o) { o.DuplicateReplies = true; }, {Boot(1)}, {Booted(1), Booted(1)}},
+      // Ahead of each reply, the previous one under the previous number.
+      {"stale", [](auto& o) { o.StaleReplies = true; }, {Boot(0), Boot(1)},
+       {GatewayReply(0xFFFF, {}), Booted(0), GatewayReply(0, WithCrc({0x01, 0x23, 0x01})), Booted(1)}},
+      {"foreign port", [](auto& o) { o.ForeignPortReplies = true; }, {Boot(1)}, {Booted(1), Booted(1)}, 1},
+  };
+  for (const auto& c : cases) {
+    SimulatorOptions options;
+    c.Set(options);
+    Running sim(options);
+    for (const Bytes& request : c.Requests) sim.Send(request);
+    const std::vector<Received> replies = sim.Replies(c.Replies.size());
+    std::vector<Bytes> contents;
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+      contents.push_back(replies[i].Content);
+      EXPECT_EQ(replies[i].FromPort != sim.Simulator.Port(), i < c.FromOtherPort) << c.Name << ' ' << i;
+    }
+    EXPECT_EQ(contents, c.Replies) << c.Name;
   }
-  std::string error;
-  EXPECT_FALSE(first.Simulator.Start(&error));
-  first.Simulator.Stop();
-  first.Simulator.Stop();
+}
+
+TEST(Simulator, RandomLossesRepeatWithTheSeed) {
+  auto answered = [](std::uint64_t seed) {
+    SimulatorOptions options;
+    options.DropRate = 0.5;
+    options.Seed = seed;
+    Running sim(options);
+    for (std::uint16_t sequence = 1; sequence <= 40; ++sequence) sim.Send(Boot(sequence));
+    std::vector<std::uint16_t> sequences;
+    for (const Received& reply : sim.Replies(0)) sequences.push_back(testing::SequenceOf(reply.Content));
+    EXPECT_TRUE(std::ranges::count(sim.Log, "drop request") > 0 && std::ranges::count(sim.Log, "drop reply") > 0);
+    return sequences;
+  };
+  const std::vector<std::uint16_t> first = answered(7);
+  EXPECT_EQ(answered(7), first);
+  EXPECT_NE(answered(8), first);
+  EXPECT_TRUE(first.size() > 0 && first.size() < 40) << first.size();
 }
 
 }  // namespace

@@ -1,0 +1,82 @@
+#pragma once
+
+// A program run as a child process, its standard output and error read as
+// lines through one pipe while it runs.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace smsconf::testing {
+
+class ChildProcess {
+ public:
+  explicit ChildProcess(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    if (::posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) Pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    Output = fds[0];
+  }
+  ~ChildProcess() {
+    Signal(SIGKILL);
+    Wait();
+    ::close(Output);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // The next line without its newline; nothing at the end of the output or
+  // when the program stays silent for a generous while.
+  std::optional<std::string> ReadLine() {
+    std::string line;
+    pollfd readable{Output, POLLIN, 0};
+    for (char c = 0; ::poll(&readable, 1, 30000) > 0 && ::read(Output, &c, 1) == 1;) {
+      if (c == '\n') return line;
+      line += c;
+    }
+    return line.empty() ? std::nullopt : std::optional(line);
+  }
+  std::vector<std::string> RemainingLines() {
+    std::vector<std::string> lines;
+    while (std::optional<std::string> line = ReadLine()) lines.push_back(*line);
+    return lines;
+  }
+
+  void Signal(int signal) const {
+    if (Pid > 0) ::kill(Pid, signal);
+  }
+
+  // The exit status, or 128 + the signal that ended it; -1 when it could not
+  // be started.
+  int Wait() {
+    int raw = 0;
+    if (Pid > 0 && ::waitpid(Pid, &raw, 0) == Pid) Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    Pid = -1;
+    return Status;
+  }
+
+ private:
+  pid_t Pid = -1;
+  int Output = -1;
+  int Status = -1;
+};
+
+}  // namespace smsconf::testing

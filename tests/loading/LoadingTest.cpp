@@ -1,0 +1,302 @@
+// The configuration loading against the simulated unit: in process with
+// the fixed pauses observed, and as smsconf-cli load against smsconf-cli
+// simulate.
+
+#include "loading/ThreadConfigLoading.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <future>
+
+#include "common/ChildProcess.h"
+#include "common/TempDir.h"
+#include "common/UdpPeer.h"
+#include "sim/Simulator.h"
+#include "text/Cp1251.h"
+
+namespace smsconf {
+namespace {
+
+using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+using testing::Bytes;
+using Loading = CThreadConfigLoading;
+using UnitSettings = std::function<void(sim::SimulatorOptions&)>;
+
+struct Line {
+  int Kind;
+  std::string Text;  // UTF-8
+  bool operator==(const Line&) const = default;
+};
+using Lines = std::vector<Line>;
+void PrintTo(const Line& line, std::ostream* out) { *out << line.Kind << ' ' << line.Text; }
+Line Info(std::string text) { return {Loading::Info, std::move(text)}; }
+Line Alert(std::string text) { return {Loading::Alert, std::move(text)}; }
+
+Bytes Pattern(std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return bytes;
+}
+
+// A loading the way the dialog runs it, against the unit behind its gateway
+// on a free loopback port; the fixed pauses are observed, not waited.
+struct LoadingRun {
+  explicit LoadingRun(const UnitSettings& change = {}, LinkSettings link = {5, 200}) : Unit([&] {
+    sim::SimulatorOptions options;
+    options.Port = 0;
+    options.Identifier = "SMS-AU 2.1";
+    options.GatewayIp = {10, 20, 30, 40};
+    if (change) change(options);
+    return options;
+  }()) {
+    EXPECT_TRUE(Unit.Start());
+    Rpc.AddressText = "127.0.0.1:" + std::to_string(Unit.Port());
+    Rpc.Tries = link.Tries;
+    Rpc.Timeout = link.Timeout;
+    Rpc.Open();
+    Worker.Client.Address = 1;
+    Worker.Client.Rpc = &Rpc;
+    Worker.ImageAddress = Loading::ConfigImageAddress;
+    Worker.Pauses.Scale = 0.0;
+    Worker.CurrentLinkSettings = [link] { return link; };
+    Worker.Sink = [this](int kind, const std::string& text) {
+      Log.push_back({kind, text::Cp1251ToUtf8(text)});
+      if (OnLine) OnLine(Log.back().Text);
+    };
+    Worker.OnPause = [this](milliseconds pause) { Pauses.push_back(pause); };
+    Worker.OnFinalStep = [this](int step) { Final.set_value(step); };
+  }
+  ~LoadingRun() { Stop(); }
+  void Start(const Bytes& image) { EXPECT_TRUE(Worker.SetImage(image.data(), image.size()) && Worker.Start()); }
+  // What the owner does to end a run: abort the request, stop, wait.
+  void Stop() {
+    Rpc.Abort = true;
+    Worker.RequestStop();
+    Worker.Wait();
+  }
+  // The final step the run reached (-1 when none came), after which it is ended.
+  int Complete(const Bytes& image) {
+    Start(image);
+    std::future<int> final = Final.get_future();
+    const bool reached = final.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
+    Stop();
+    return reached ? final.get() : -1;
+  }
+
+  sim::CSimulator Unit;
+  std::function<void(const std::string&)> OnLine;  // on the worker, as each line comes
+  Lines Log;                                        // read once the worker has ended
+  std::vector<milliseconds> Pauses;
+  std::promise<int> Final;
+  CRPCInterface Rpc;
+  Loading Worker;
+};
+
+Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const Line Identified = Info("Идентификатор [SMS-AU 2.1]");
+const Lines ToConfig = {Info("Переводим АУ в режим \"BOOT\""), Info("АУ в режиме \"ОБНОВЛЕНИЕ ПРОШИВКИ\""),
+                        Info("Переводим АУ в режим \"ЗАГРУЗКА КОНФИГУРАЦИИ\""),
+                        Info("АУ в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"")};
+const Line Upload50 = Info("Загрузка файла конфигурации (50 байт)");
+const Lines Uploaded50 = {Upload50, Info("Выполнено 102 %"), Info("Загрузка завершена")};
+const Lines ToWork = {Info("Завершение"), Info("АУ в режиме \"РАБОТА\""), Info("Переводим АУ в режим \"РАБОТА\"")};
+
+TEST(ThreadConfigLoading, Scenarios) {
+  const struct {
+    const char* Name;
+    UnitSettings Set;
+    std::size_t ImageSize;
+    int FinalStep;
+    Lines Expected;  // behind the gateway's and before the completion line
+    std::vector<milliseconds> Pauses = {};  // none: not checked
+  } cases[] = {
+      {"plain", {}, 50, Loading::StepCompleted, Lines{Identified} + ToConfig + Uploaded50 + ToWork + Lines{Identified}},
+      // A busy unit gets the block again, and longer pauses before every later block.
+      {"busy twice", [](auto& o) { o.BusyWrites = 2; }, 100, Loading::StepCompleted,
+       Lines{Identified} + ToConfig +
+           Lines{Info("Загрузка файла конфигурации (100 байт)"), Info("Device Busy!"), Info("Device Busy!"),
+                 Info("Выполнено 65 %"), Info("Выполнено 101 %"), Info("Загрузка завершена")} +
+           ToWork + Lines{Identified},
+       {500ms, 500ms, 500ms, 50ms, 100ms, 150ms, 150ms, 500ms, 500ms, 1000ms}},
+      {"no update", [](auto& o) { o.ModeSwitchException = true; }, 50, Loading::StepStopped,
+       {Identified, Info("Переводим АУ в режим \"BOOT\""), Alert("АУ не поддерживает обновление ПО по сети")}},
+      {"no identifier", [](auto& o) { o.NoIdentifier = true; }, 50, Loading::StepCompleted,
+       Lines{Info("Идентификатор устройства недоступен")} + ToConfig + Uploaded50 + ToWork +
+           Lines{Alert("Ошибка! Идентификатор устройства недоступен")}},
+      // The image is in place: the unit still goes back to work.
+      {"invalid finish reply", [](auto& o) { o.InvalidFinishReply = true; }, 50, Loading::StepCompleted,
+       Lines{Identified} + ToConfig + Uploaded50 +
+           Lines{Info("Завершение"), Alert("Нет ответа от АУ"), Info("Переводим АУ в режим \"РАБОТА\""), Identified}},
+      {"block size 0", [](auto& o) { o.BlockSize = 0; }, 50, Loading::StepStopped,
+       Lines{Identified} + ToConfig + Lines{Upload50, Alert("Ошибка! АУ сообщил недопустимый размер блока (0)")}},
+  };
+  for (const auto& c : cases) {
+    LoadingRun run(c.Set);
+    const Bytes image = Pattern(c.ImageSize);
+    ASSERT_EQ(run.Complete(image), c.FinalStep) << c.Name;
+    const Lines head = {Info("Обновление конфигурации АУ [1]"), Info("Подключение к ВЕЛАР по адресу [" + run.Rpc.AddressText + "]"),
+                        Alert("Выполнено подключение к [10.20.30.40]")};
+    if (c.FinalStep == Loading::StepCompleted) {
+      EXPECT_EQ(run.Unit.ReceivedImage(), image) << c.Name;
+      ASSERT_FALSE(run.Log.empty());
+      const Line last = run.Log.back();  // "Загрузка конфигурации завершена (N мс)"
+      EXPECT_TRUE(last.Kind == Loading::Success && last.Text.starts_with("Загрузка конфигурации завершена (") &&
+                  last.Text.ends_with(" мс)")) << last.Text;
+      run.Log.pop_back();
+    }
+    EXPECT_EQ(run.Log, head + c.Expected) << c.Name;
+    if (c.Pauses.empty()) continue;
+    EXPECT_EQ(run.Pauses, c.Pauses) << c.Name;
+  }
+}
+
+TEST(ThreadConfigLoading, UploadShapes) {
+  const struct {
+    std::size_t ImageSize;
+    int UnitBlockSize;
+    std::uint32_t BlockLength;  // bytes per block actually sent
+    std::size_t Blocks;
+    std::string Progress;  // the first and the last progress line
+  } cases[] = {
+      {0, 64, 64, 0, ""},
+      {1000, 64, 64, 16, "Выполнено 6 %, Выполнено 100 %"},
+      {1000, 200, 128, 8, "Выполнено 12 %, Выполнено 100 %"},  // more than one write carries
+      {40000, 128, 128, 313, "Выполнено 0 %, Выполнено 100 %"},
+      {65536, 128, 128, 512, "Выполнено 0 %, Выполнено 100 %"},
+  };
+  for (const auto& c : cases) {
+    LoadingRun run([&](auto& o) { o.BlockSize = c.UnitBlockSize; });
+    const Bytes image = Pattern(c.ImageSize);
+    ASSERT_EQ(run.Complete(image), Loading::StepCompleted) << c.ImageSize;
+    EXPECT_EQ(run.Unit.ReceivedImage(), image);
+    std::vector<std::uint32_t> addresses;
+    for (std::uint32_t k = 0; k < c.Blocks; ++k) addresses.push_back(0x8000 + k * c.BlockLength);
+    EXPECT_EQ(run.Unit.BlockAddresses(), addresses) << c.ImageSize;
+    std::vector<std::string> progress;
+    for (const Line& line : run.Log)
+      if (line.Text.starts_with("Выполнено ") && line.Text.ends_with(" %")) progress.push_back(line.Text);
+    ASSERT_EQ(progress.size(), c.Blocks) << c.ImageSize;
+    EXPECT_EQ(progress.empty() ? "" : progress.front() + ", " + progress.back(), c.Progress) << c.ImageSize;
+  }
+}
+
+TEST(ThreadConfigLoading, LossyLinkStillDeliversTheImage) {
+  LoadingRun run([](auto& o) { o.DropRate = 0.3; o.Seed = 20240601; }, {40, 40});
+  const Bytes image = Pattern(1000);
+  ASSERT_EQ(run.Complete(image), Loading::StepCompleted);
+  EXPECT_EQ(run.Unit.ReceivedImage(), image);
+}
+
+// Nobody answers at the gateway's address; the silent peer keeps the port taken.
+TEST(ThreadConfigLoading, NoGateway) {
+  LoadingRun run({}, {2, 50});
+  testing::UdpPeer silent;
+  run.Rpc.AddressText = silent.Address();
+  run.Rpc.Open();
+  EXPECT_EQ(run.Complete(Pattern(10)), Loading::StepNoGateway);
+  EXPECT_EQ(run.Log, (Lines{Info("Обновление конфигурации АУ [1]"), Info("Подключение к ВЕЛАР по адресу [" + run.Rpc.AddressText + "]"),
+                            Alert("Ошибка! Нет связи с ВЕЛАР")}));
+}
+
+TEST(ThreadConfigLoading, AbortDuringABlockWrite) {
+  LoadingRun run({}, {100, 500});  // requests that would wait nearly a minute unless aborted
+  std::promise<void> uploading;
+  // The gateway falls silent just before the first block goes out.
+  run.OnLine = [&](const std::string& line) {
+    if (line != "Загрузка файла конфигурации (1000 байт)") return;
+    run.Unit.Stop();
+    uploading.set_value();
+  };
+  run.Start(Pattern(1000));
+  ASSERT_EQ(uploading.get_future().wait_for(std::chrono::minutes(1)), std::future_status::ready);
+  std::this_thread::sleep_for(milliseconds(50));  // lets the block write begin
+  run.Stop();
+  ASSERT_GE(run.Log.size(), 2u);
+  EXPECT_EQ(Lines(run.Log.end() - 2, run.Log.end()),
+            (Lines{Info("Загрузка файла конфигурации (1000 байт)"), Alert("Ошибка! Потеряна связь с ВЕЛАР")}));
+  EXPECT_TRUE(run.Unit.BlockAddresses().empty());
+}
+
+using Texts = std::vector<std::string>;
+
+std::string Image(std::size_t size) {
+  const Bytes bytes = Pattern(size);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("sms.bin"), Image(300));
+  testing::ChildProcess simulate({SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:0", "--save-image", dir.File("received.bin")});
+  const std::string listening = simulate.ReadLine().value_or("");
+  ASSERT_TRUE(listening.starts_with("listening on ")) << listening;
+  const std::string gateway = listening.substr(std::string("listening on ").size());
+
+  testing::ChildProcess load({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", gateway, "--tries", "5"});
+  const Texts lines = load.RemainingLines();
+  EXPECT_EQ(load.Wait(), 0);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(Texts(lines.begin(), lines.begin() + 4),
+            (Texts{"Размер файла конфигурации 300 байт", "Обновление конфигурации АУ [1]",
+                   "Подключение к ВЕЛАР по адресу [" + gateway + "]", "Выполнено подключение к [127.0.0.1]"}));
+  EXPECT_EQ(std::ranges::count_if(lines, [](auto& line) { return line.starts_with("Выполнено ") && line.ends_with(" %"); }), 5);
+  EXPECT_TRUE(lines.back().starts_with("Загрузка конфигурации завершена (")) << lines.back();
+  EXPECT_TRUE(std::ranges::none_of(lines, [](auto& line) { return line.find('\x1b') != std::string::npos; }));  // no colour into a pipe
+  EXPECT_TRUE(simulate.ReadLine().value_or("").ends_with(" gateway info"));  // its log of the first exchange
+  simulate.Signal(SIGTERM);
+  EXPECT_EQ(simulate.Wait(), 0);
+  EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), Image(300));
+}
+
+TEST(CmdLoad, FailuresEndWithTheirStatus) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("sms.bin"), Image(10));
+  testing::WriteFile(dir.File("large.bin"), Image(65537));
+  testing::UdpPeer silent;
+  const struct {
+    Texts Arguments;
+    int Status;
+    std::string Message;
+  } cases[] = {
+      {{dir.File("sms.bin"), "--gateway", "192.168.1.1.5"}, 2, "Ошибка в написании IP адреса"},
+      {{dir.File("missing.bin")}, 1, "Ошибка чтения файла"},
+      {{dir.Path.string()}, 1, "Ошибка чтения файла"},
+      {{dir.File("large.bin")}, 1, "Файл конфигурации больше 65536 байт"},
+      {{dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "1", "--timeout", "100"}, 1,
+       "Ошибка! Нет связи с ВЕЛАР"},
+  };
+  for (const auto& c : cases) {
+    Texts arguments{SMSCONF_CLI, "load"};
+    arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
+    testing::ChildProcess load(arguments);
+    const Texts lines = load.RemainingLines();
+    EXPECT_EQ(load.Wait(), c.Status) << c.Message;
+    EXPECT_TRUE(std::ranges::any_of(lines, [&](auto& line) { return line.find(c.Message) != std::string::npos; })) << c.Message;
+  }
+}
+
+TEST(CmdLoad, CtrlCAbortsTheRunningRequest) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("sms.bin"), Image(10));
+  testing::UdpPeer silent;  // without the interrupt the first request alone would take 50 seconds
+  testing::ChildProcess load({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "100",
+                     "--timeout", "500"});
+  Texts lines;
+  for (int i = 0; i < 3; ++i) lines.push_back(load.ReadLine().value_or(""));
+  load.Signal(SIGINT);
+  EXPECT_EQ(load.Wait(), 130);
+  EXPECT_EQ(lines, (Texts{"Размер файла конфигурации 10 байт", "Обновление конфигурации АУ [1]",
+                          "Подключение к ВЕЛАР по адресу [" + silent.Address() + "]"}));
+  EXPECT_TRUE(load.RemainingLines().empty());
+}
+
+}  // namespace
+}  // namespace smsconf
