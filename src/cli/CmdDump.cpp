@@ -2,16 +2,14 @@
 // it and prints what it holds, or the first defect found.
 
 #include "cli/Command.h"
+#include "image/FileBytes.h"
 #include "image/ImageDecoder.h"
 #include "text/Cp1251.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
-#include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace smsconf::cli {
 
@@ -20,23 +18,6 @@ namespace {
 constexpr int DumpOrder = 40;
 // The length word is 16 bits, so a longer file cannot be an image.
 constexpr std::size_t LargestImage = 0xFFFF;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Reads one byte more than an image can have, so that an oversized file is
-// recognised without reading all of it.
-std::optional<std::vector<std::uint8_t>> ReadImageFile(const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
-  std::vector<std::uint8_t> bytes(LargestImage + 1);
-  const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-  if (std::ferror(file.get())) return std::nullopt;
-  bytes.resize(got);
-  return bytes;
-}
-
 
 std::string Trigger(const DecodedEvent& event) {
   return "DI" + std::to_string(event.Pin) + "-" + (event.Neg ? "F" : "R") + "-" +
@@ -93,17 +74,19 @@ void PrintEvents(const DecodedImage& image) {
 }
 
 int Dump(const std::string& path) {
-  const std::optional<std::vector<std::uint8_t>> bytes = ReadImageFile(path);
-  if (!bytes) {
+  // One byte more than an image can have tells an oversized file apart.
+  std::string bytes;
+  if (ReadFileBytes(path, bytes, LargestImage + 1) != FileRead::Read) {
     std::cerr << "Cannot open file " << path << '\n';
     return ExitFailure;
   }
-  if (bytes->size() > LargestImage) {
+  if (bytes.size() > LargestImage) {
     std::cerr << path << ": file is longer than the largest possible image of " << LargestImage
               << " bytes\n";
     return ExitFailure;
   }
-  const ImageDecodeResult result = CImageDecoder::Decode(*bytes);
+  const ImageDecodeResult result = CImageDecoder::Decode(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
   if (!result.Ok) {
     std::cerr << path << ": " << result.Defect << '\n';
     return ExitFailure;

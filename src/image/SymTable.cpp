@@ -8,16 +8,6 @@
 
 namespace smsconf {
 
-namespace {
-
-std::string FoldedText(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) c = static_cast<char>(text::FoldCase(static_cast<unsigned char>(c)));
-  return folded;
-}
-
-}  // namespace
-
 CSymTable::CSymTable()
     : capacity_(InitialCapacity),
       code_(static_cast<unsigned char*>(std::malloc(InitialCapacity))),
@@ -32,7 +22,7 @@ std::int32_t CSymTable::AddString(std::string_view text) {
   // never be found there again.
   text = text.substr(0, text.find('\0'));
 
-  std::string folded = FoldedText(text);
+  std::string folded = text::Folded(text);
   if (auto found = byFoldedText_.find(folded); found != byFoldedText_.end()) {
     return found->second;
   }

@@ -53,13 +53,19 @@ int CModbus::Exchange(const MemoryStream& frame, MemoryStream& reply) {
   return Rpc->ModbusRequest(frame, reply);
 }
 
-int CModbus::EnterBootMode(MbModeResult& result) {
-  const MemoryStream frame = Frame(MbEnterBoot);
-  MemoryStream reply;
-  result = MbModeResult{0, MbNoReply};
+int CModbus::ShortRequest(std::uint8_t function, std::size_t replySize, bool orLonger,
+                          MemoryStream& reply, std::int32_t& status) {
+  const MemoryStream frame = Frame(function);
+  status = MbNoReply;
   const int r = Exchange(frame, reply);
-  if (r != 0) return r;
-  result.Status = CheckReply(frame, reply, Length::Exactly, MbBootReplySize);
+  if (r == 0) status = CheckReply(frame, reply, orLonger ? Length::AtLeast : Length::Exactly, replySize);
+  return r;
+}
+
+int CModbus::EnterBootMode(MbModeResult& result) {
+  result = MbModeResult{0, MbNoReply};
+  MemoryStream reply;
+  const int r = ShortRequest(MbEnterBoot, MbBootReplySize, false, reply, result.Status);
   if (result.Status == MbValid) result.Mode = reply[FirstDataByte];
   return r;
 }
@@ -70,13 +76,9 @@ int CModbus::EnterRunMode() {
 }
 
 int CModbus::ReportSlaveId(MbIdResult& result) {
-  const MemoryStream frame = Frame(MbReportSlaveId);
-  MemoryStream reply;
   std::memset(&result, 0, sizeof result);
-  result.Status = MbNoReply;
-  const int r = Exchange(frame, reply);
-  if (r != 0) return r;
-  result.Status = CheckReply(frame, reply, Length::AtLeast, MbSlaveIdMinReplySize);
+  MemoryStream reply;
+  const int r = ShortRequest(MbReportSlaveId, MbSlaveIdMinReplySize, true, reply, result.Status);
   if (result.Status != MbValid) return r;
 
   constexpr std::size_t TextStart = FirstDataByte + 1;
@@ -93,12 +95,9 @@ int CModbus::ReportSlaveId(MbIdResult& result) {
 }
 
 int CModbus::EnterConfigMode(MbConfigModeResult& result) {
-  const MemoryStream frame = Frame(MbEnterConfig);
-  MemoryStream reply;
   result = MbConfigModeResult{0, 0, 0, MbNoReply};
-  const int r = Exchange(frame, reply);
-  if (r != 0) return r;
-  result.Status = CheckReply(frame, reply, Length::Exactly, MbConfigReplySize);
+  MemoryStream reply;
+  const int r = ShortRequest(MbEnterConfig, MbConfigReplySize, false, reply, result.Status);
   if (result.Status == MbValid) {
     result.Mode = reply[FirstDataByte];
     result.BlockSize = reply[FirstDataByte + 1];
@@ -139,13 +138,9 @@ int CModbus::WriteBlock(MbBlock& block) {
 }
 
 int CModbus::FinishLoading(MbModeResult& result) {
-  const MemoryStream frame = Frame(MbFinish);
-  MemoryStream reply;
   result = MbModeResult{0, MbNoReply};
-  const int r = Exchange(frame, reply);
-  if (r != 0) return r;
-  result.Status = CheckReply(frame, reply, Length::Exactly, MbFinishReplySize);
-  return r;
+  MemoryStream reply;
+  return ShortRequest(MbFinish, MbFinishReplySize, false, reply, result.Status);
 }
 
 }  // namespace smsconf

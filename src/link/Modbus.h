@@ -91,6 +91,10 @@ class CModbus {
  private:
   MemoryStream Frame(std::uint8_t function) const;
   int Exchange(const MemoryStream& frame, MemoryStream& reply);
+  // A request without data; `status` judges the reply, whose length must be
+  // exactly `replySize`, or at least that with `orLonger`.
+  int ShortRequest(std::uint8_t function, std::size_t replySize, bool orLonger, MemoryStream& reply,
+                   std::int32_t& status);
 };
 
 }  // namespace smsconf

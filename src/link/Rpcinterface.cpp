@@ -24,10 +24,6 @@ constexpr std::uint32_t SequenceSeedModulus = 65535;
 // Abort set by another thread is seen soon without spinning on the socket.
 constexpr int WaitSliceMs = 10;
 
-std::uint32_t MillisecondTick() {
-  const auto since = std::chrono::duration_cast<Milliseconds>(Clock::now().time_since_epoch());
-  return static_cast<std::uint32_t>(since.count());
-}
 
 sockaddr_in GatewayEndpoint(const CParseIP& remote) {
   sockaddr_in endpoint{};
@@ -39,6 +35,11 @@ sockaddr_in GatewayEndpoint(const CParseIP& remote) {
 }
 
 }  // namespace
+
+std::uint32_t MillisecondTick() {
+  const auto since = std::chrono::duration_cast<Milliseconds>(Clock::now().time_since_epoch());
+  return static_cast<std::uint32_t>(since.count());
+}
 
 std::atomic<std::uint32_t> CRPCInterface::Sequence{0};
 

@@ -18,6 +18,10 @@ namespace smsconf {
 // The growable byte buffer that carries request and reply payloads.
 using MemoryStream = std::vector<std::uint8_t>;
 
+// The millisecond tick of the steady clock, cut to 32 bits: it may wrap, so
+// intervals are taken as unsigned differences.
+std::uint32_t MillisecondTick();
+
 // Gateway datagram layout.
 inline constexpr std::uint8_t RpcRequestMark0 = 0x21;
 inline constexpr std::uint8_t RpcRequestMark1 = 0xAB;

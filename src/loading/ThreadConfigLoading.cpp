@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <vector>
 
+#include "image/FileBytes.h"
 #include "text/Cp1251.h"
 
 namespace smsconf {
@@ -61,13 +59,6 @@ struct Texts {
 const Texts& Text() {
   static const Texts texts;
   return texts;
-}
-
-// The millisecond tick the elapsed time is measured on; it may wrap.
-std::uint32_t Tick() {
-  const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
-      Clock::now().time_since_epoch());
-  return static_cast<std::uint32_t>(since.count());
 }
 
 bool IsFinal(int step) {
@@ -124,13 +115,12 @@ bool CThreadConfigLoading::SetImage(const std::uint8_t* data, std::size_t size) 
 }
 
 CThreadConfigLoading::ImageLoad CThreadConfigLoading::LoadImage(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) return ImageLoad::Unreadable;
   // One byte more than fits tells a full image from a larger file.
-  std::vector<std::uint8_t> bytes(ImageCapacity + 1);
-  const std::size_t size = std::fread(bytes.data(), 1, bytes.size(), file.get());
-  if (std::ferror(file.get())) return ImageLoad::Unreadable;
-  return SetImage(bytes.data(), size) ? ImageLoad::Loaded : ImageLoad::TooLarge;
+  std::string bytes;
+  if (ReadFileBytes(path, bytes, ImageCapacity + 1) != FileRead::Read) return ImageLoad::Unreadable;
+  return SetImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())
+             ? ImageLoad::Loaded
+             : ImageLoad::TooLarge;
 }
 
 void CThreadConfigLoading::Execute() {
@@ -170,7 +160,7 @@ int CThreadConfigLoading::PerformStep(int step) {
 }
 
 int CThreadConfigLoading::Connect() {
-  StartTick = Tick();
+  StartTick = MillisecondTick();
   CRPCInterface* const rpc = Client.Rpc;
   Log(Info, Text().Connecting + (rpc != nullptr ? rpc->AddressText : std::string()) + "]");
   GatewayInfo info;
@@ -279,7 +269,7 @@ bool CThreadConfigLoading::Refused(std::int32_t status) {
 }
 
 int CThreadConfigLoading::ReportDone() {
-  const std::uint32_t elapsed = Tick() - StartTick;
+  const std::uint32_t elapsed = MillisecondTick() - StartTick;
   Log(Success, Text().Completed + std::to_string(elapsed) + Text().Milliseconds);
   return StepCompleted;
 }

@@ -1,13 +1,10 @@
 #include "model/IniFile.h"
 
 #include "image/AtomicFile.h"
+#include "image/FileBytes.h"
 #include "text/Cp1251.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace smsconf {
 
@@ -22,41 +19,17 @@ std::string_view Strip(std::string_view s) {
   return s;
 }
 
-std::string Fold(std::string_view s) {
-  std::string folded(s);
-  for (char& c : folded) c = static_cast<char>(text::FoldCase(static_cast<unsigned char>(c)));
-  return folded;
-}
-
-// Reads the whole file. Returns false when it does not exist; throws when it
-// exists but cannot be read.
-bool ReadWholeFile(const std::string& fileName, std::string& content) {
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if ((errno == ENOENT || errno == ENOTDIR) && !fileName.empty()) return false;
-    throw std::runtime_error("Cannot open file " + fileName);
-  }
-  content.clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      throw std::runtime_error("Cannot open file " + fileName);
-    }
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
 
 }  // namespace
 
 CIniFile::CIniFile(const std::string& fileName) {
   std::string content;
-  if (ReadWholeFile(fileName, content)) SetText(content);
+  const FileRead read = ReadFileBytes(fileName, content);
+  // A file that is not there is a new, empty one; an empty name names none.
+  if (read == FileRead::Unreadable || (read == FileRead::Missing && fileName.empty())) {
+    throw std::runtime_error("Cannot open file " + fileName);
+  }
+  if (read == FileRead::Read) SetText(content);
 }
 
 CIniFile::~CIniFile() = default;
@@ -122,7 +95,7 @@ void CIniFile::UpdateFile(const std::string& fileName) const {
 }
 
 const CIniFile::Section* CIniFile::Find(std::string_view section) const {
-  const auto it = ByName.find(Fold(section));
+  const auto it = ByName.find(text::Folded(section));
   return it == ByName.end() ? nullptr : it->second.back();
 }
 
@@ -135,12 +108,12 @@ CIniFile::Section& CIniFile::AppendSection(std::string_view name) {
   Sections.push_back(std::make_unique<Section>());
   Section& section = *Sections.back();
   section.Name = std::string(name);
-  ByName[Fold(name)].push_back(&section);
+  ByName[text::Folded(name)].push_back(&section);
   return section;
 }
 
 void CIniFile::AddLine(Section& section, Line line) {
-  if (line.HasKey) section.Keys[Fold(line.Key)] = section.Lines.size();
+  if (line.HasKey) section.Keys[text::Folded(line.Key)] = section.Lines.size();
   section.Lines.push_back(std::move(line));
 }
 
@@ -151,14 +124,14 @@ bool CIniFile::SectionExists(std::string_view section) const {
 
 bool CIniFile::ValueExists(std::string_view section, std::string_view key) const {
   const Section* found = Find(section);
-  return found != nullptr && found->Keys.count(Fold(key)) != 0;
+  return found != nullptr && found->Keys.count(text::Folded(key)) != 0;
 }
 
 std::string CIniFile::ReadString(std::string_view section, std::string_view key,
                                  const std::string& defaultValue) const {
   const Section* found = Find(section);
   if (found == nullptr) return defaultValue;
-  const auto it = found->Keys.find(Fold(key));
+  const auto it = found->Keys.find(text::Folded(key));
   return it == found->Keys.end() ? defaultValue : found->Lines[it->second].Value;
 }
 
@@ -167,7 +140,7 @@ std::int32_t CIniFile::ReadInteger(std::string_view section, std::string_view ke
   std::int32_t value = 0;
   const Section* found = Find(section);
   if (found == nullptr) return defaultValue;
-  const auto it = found->Keys.find(Fold(key));
+  const auto it = found->Keys.find(text::Folded(key));
   if (it == found->Keys.end()) return defaultValue;
   return ParseInteger(found->Lines[it->second].Value, value) ? value : defaultValue;
 }
@@ -175,7 +148,7 @@ std::int32_t CIniFile::ReadInteger(std::string_view section, std::string_view ke
 void CIniFile::WriteString(std::string_view section, std::string_view key,
                            std::string_view value) {
   Section& target = FindOrAppend(section);
-  const auto it = target.Keys.find(Fold(key));
+  const auto it = target.Keys.find(text::Folded(key));
   if (it != target.Keys.end()) {
     Line& line = target.Lines[it->second];
     line.Key = std::string(key);
@@ -190,7 +163,7 @@ void CIniFile::WriteInteger(std::string_view section, std::string_view key, std:
 }
 
 void CIniFile::EraseSection(std::string_view section) {
-  const auto it = ByName.find(Fold(section));
+  const auto it = ByName.find(text::Folded(section));
   if (it == ByName.end()) return;
   // Every occurrence goes: an earlier duplicate left behind would be read
   // back in place of the erased one.

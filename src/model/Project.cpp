@@ -2,17 +2,14 @@
 
 #include "image/AtomicFile.h"
 #include "image/ExportPaths.h"
+#include "image/FileBytes.h"
 #include "image/ImageFormat.h"
 #include "image/Output.h"
 #include "image/SymTable.h"
 #include "model/IniFile.h"
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace smsconf {
@@ -135,11 +132,9 @@ void Assemble(const CPhoneList& phones, const CEventList& events, COutput& out) 
 
 // The current content of a file, or nothing when there is none.
 std::optional<std::string> Snapshot(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string bytes;
+  if (ReadFileBytes(path, bytes) != FileRead::Read) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace

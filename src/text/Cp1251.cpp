@@ -197,6 +197,12 @@ std::string Describe(const EncodeError& error) {
 
 unsigned char FoldCase(unsigned char c) { return FoldTable[c]; }
 
+std::string Folded(std::string_view cp1251) {
+  std::string folded(cp1251);
+  for (char& c : folded) c = static_cast<char>(FoldTable[static_cast<unsigned char>(c)]);
+  return folded;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

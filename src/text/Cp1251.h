@@ -51,6 +51,10 @@ std::string Describe(const EncodeError& error);
 // Ў, Џ, Ґ). Every other byte is its own fold. Independent of the locale.
 unsigned char FoldCase(unsigned char c);
 
+// The text with every byte folded: equal for texts that differ only in the
+// case of their letters, so it can key a lookup that ignores case.
+std::string Folded(std::string_view cp1251);
+
 // True when the two texts differ at most in the case of their letters.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 

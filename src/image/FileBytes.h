@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <string>
+
+namespace smsconf {
+
+enum class FileRead {
+  Read,        // `bytes` holds the file, or its first `limit` bytes
+  Missing,     // nothing at the path, or a folder on the way is no folder
+  Unreadable,  // something is there but cannot be read: a folder, no permission, an I/O error
+};
+
+// The one way files are read: project files, images, and the image an
+// export may have to put back. Reads at most `limit` bytes, so that callers
+// with a size limit can read one byte more and tell an oversized file apart
+// without reading all of it.
+FileRead ReadFileBytes(const std::string& path, std::string& bytes,
+                       std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+}  // namespace smsconf
