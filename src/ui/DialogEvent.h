@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "model/Event.h"
+#include "ui/ModalDialog.h"
+
+namespace Ui {
+class TDlgEvent;
+}
+
+namespace smsconf {
+
+// Edits one event: trigger input, edge, delay, text and recipients. The
+// caller fills EventData before showing the dialog and takes it back after
+// OK.
+class TDlgEvent : public TModalDialog {
+ public:
+  explicit TDlgEvent(QWidget* owner);
+  ~TDlgEvent() override;
+
+  CEvent EventData;
+
+  // The input of the event last confirmed with OK in any event dialog of
+  // this run; a new event starts on it.
+  static std::int32_t LastChosenPin;
+
+  void FormShow();
+  void ButtonOkExecute();
+  void ButtonCancelExecute();
+  void ButtonAllExecute();
+  void ButtonNothingExecute();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void ShowPin(std::int32_t pin);
+  void TickAll(bool ticked);
+
+  std::unique_ptr<Ui::TDlgEvent> Form;
+};
+
+}  // namespace smsconf

@@ -1,0 +1,169 @@
+#include "ui/FrameEventList.h"
+
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QMessageBox>
+
+#include "model/Phonelist.h"
+#include "ui/Application.h"
+#include "ui/DialogEvent.h"
+#include "ui/ModelText.h"
+#include "ui/ReportView.h"
+#include "ui_FrameEventList.h"
+
+namespace smsconf {
+
+namespace {
+
+constexpr int IdColumnWidth = 40;
+constexpr int TriggerColumnWidth = 80;
+constexpr int SlotColumnWidth = 20;
+constexpr int TriggerColumn = 1;
+constexpr int FirstSlotColumn = 2;
+constexpr int TextColumn = FirstSlotColumn + PhoneSlotCount;
+
+QStringList Captions() {
+  QStringList captions{"Id", "Триггер"};
+  for (int slot = 0; slot < PhoneSlotCount; ++slot) captions << QString::number(slot);
+  return captions << "Текст";
+}
+
+std::vector<int> Widths(const QWidget* view) {
+  std::vector<int> widths{ColumnWidthFor(view, IdColumnWidth, "000"),
+                          ColumnWidthFor(view, TriggerColumnWidth, "DI31-F-3600")};
+  widths.insert(widths.end(), PhoneSlotCount, ColumnWidthFor(view, SlotColumnWidth, "+"));
+  return widths;
+}
+
+void CopyFields(const CEvent& from, CEvent& to) {
+  to.Pin = from.Pin;
+  to.Neg = from.Neg;
+  to.Delay = from.Delay;
+  to.Text = from.Text;
+  to.Send = from.Send;
+}
+
+}  // namespace
+
+QString TriggerText(const CEvent& event) {
+  return QStringLiteral("DI%1-%2-%3").arg(event.Pin).arg(event.Neg ? 'F' : 'R').arg(event.Delay);
+}
+
+TFrmEventList::TFrmEventList(QWidget* parent)
+    : QWidget(parent),
+      Form(std::make_unique<Ui::TFrmEventList>()),
+      Rows(new TListViewModel(Captions(),
+                              [this](int row, int column) { return ListView1Data(row, column); },
+                              this)) {
+  Form->setupUi(this);
+  SetUpCaptionLabel(Form->Label1);
+  SetUpReportView(Form->ListView1, Rows, Widths(Form->ListView1),
+                  [this] { TApplication::Guarded([this] { ListView1DblClick(); }); });
+
+  const auto guard = [](auto handler) { return [handler] { TApplication::Guarded(handler); }; };
+  connect(Form->ActionAdd, &QAction::triggered, this, guard([this] { ActionAddExecute(); }));
+  connect(Form->ActionEdit, &QAction::triggered, this, guard([this] { ActionEditExecute(); }));
+  connect(Form->ActionDelete, &QAction::triggered, this, guard([this] { ActionDeleteExecute(); }));
+  addActions({Form->ActionAdd, Form->ActionEdit, Form->ActionDelete});
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  PopupMenu1->addAction(Form->ActionAdd);
+  PopupMenu1->addAction(Form->ActionEdit);
+  PopupMenu1->addSeparator();
+  PopupMenu1->addAction(Form->ActionDelete);
+  connect(Form->ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    PopupMenu1->popup(Form->ListView1->viewport()->mapToGlobal(at));
+  });
+
+  const auto update = [this] {
+    ActionEditUpdate();
+    ActionDeleteUpdate();
+  };
+  connect(Form->ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this, update);
+  connect(Rows, &QAbstractItemModel::modelReset, this, update);
+  update();
+}
+
+TFrmEventList::~TFrmEventList() = default;
+
+void TFrmEventList::RefreshView() {
+  const int count = EventList->Count();
+  Rows->Refresh(count);
+  Form->Label1->setText(QStringLiteral("Сообщения (%1)").arg(count));
+}
+
+QString TFrmEventList::ListView1Data(int row, int column) const {
+  if (EventList == nullptr || row >= EventList->Count()) return {};
+  const CEvent& event = *EventList->Get(row);
+  if (column == 0) return QString::number(row);
+  if (column == TriggerColumn) return TriggerText(event);
+  if (column == TextColumn) return ShownText(event.Text);
+  const int slot = column - FirstSlotColumn;
+  return (event.Send >> slot) & 1 ? QStringLiteral("+") : QString();
+}
+
+void TFrmEventList::ListView1DblClick() {
+  if (SelectedRow(Form->ListView1) >= 0) {
+    ActionEditExecute();
+  } else {
+    ActionAddExecute();
+  }
+}
+
+void TFrmEventList::ActionAddExecute() {
+  TDlgEvent dialog(this);
+  dialog.EventData.Pin = TDlgEvent::LastChosenPin;
+  if (dialog.exec() != QDialog::Accepted) return;
+  auto event = std::make_unique<CEvent>();
+  CEvent* added = event.get();
+  EventList->Add(std::move(event));
+  CopyFields(dialog.EventData, *added);
+  Confirm(added);
+}
+
+void TFrmEventList::ActionEditExecute() {
+  const int row = SelectedRow(Form->ListView1);
+  if (row < 0) return;
+  CEvent* event = EventList->Get(row);
+  TDlgEvent dialog(this);
+  CopyFields(*event, dialog.EventData);
+  if (dialog.exec() != QDialog::Accepted) return;
+  CopyFields(dialog.EventData, *event);
+  Confirm(event);
+}
+
+// After an add or an edit the list is sorted again, and the event stays
+// selected wherever it moved.
+void TFrmEventList::Confirm(CEvent* event) {
+  EventList->Sort();
+  RefreshView();
+  for (int row = 0; row < EventList->Count(); ++row) {
+    if (EventList->Get(row) == event) SelectRow(Form->ListView1, row);
+  }
+  emit Changed();
+}
+
+void TFrmEventList::ActionDeleteExecute() {
+  const int row = SelectedRow(Form->ListView1);
+  if (row < 0) return;
+  CEvent* event = EventList->Get(row);
+  QMessageBox question(QMessageBox::Warning, TApplication::Title(),
+                       QStringLiteral("Удалить сообщение \"%1\"?").arg(ShownText(event->Text)),
+                       QMessageBox::Yes | QMessageBox::No, window());
+  if (question.exec() != QMessageBox::Yes) return;
+  EventList->Remove(event);
+  std::unique_ptr<CEvent> removed(event);
+  RefreshView();
+  emit Changed();
+}
+
+void TFrmEventList::ActionEditUpdate() {
+  Form->ActionEdit->setEnabled(SelectedRow(Form->ListView1) >= 0);
+}
+
+void TFrmEventList::ActionDeleteUpdate() {
+  Form->ActionDelete->setEnabled(SelectedRow(Form->ListView1) >= 0);
+}
+
+}  // namespace smsconf

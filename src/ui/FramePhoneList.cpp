@@ -1,0 +1,72 @@
+#include "ui/FramePhoneList.h"
+
+#include <algorithm>
+
+#include "ui/Application.h"
+#include "ui/DialogPhone.h"
+#include "ui/ModelText.h"
+#include "ui/ReportView.h"
+#include "ui_FramePhoneList.h"
+
+namespace smsconf {
+
+namespace {
+
+constexpr int IdColumnWidth = 40;
+constexpr int NumberColumnWidth = 150;
+constexpr int ListHeight = 160;
+
+}  // namespace
+
+TFrmPhoneList::TFrmPhoneList(QWidget* parent)
+    : QWidget(parent),
+      Form(std::make_unique<Ui::TFrmPhoneList>()),
+      Rows(new TListViewModel({"ID", "Номер", "Комментарий"},
+                              [this](int row, int column) { return ListView1Data(row, column); },
+                              this)) {
+  Form->setupUi(this);
+  SetUpCaptionLabel(Form->Label1);
+  QTableView* view = Form->ListView1;
+  SetUpReportView(view, Rows,
+                  {ColumnWidthFor(view, IdColumnWidth, "ID"),
+                   ColumnWidthFor(view, NumberColumnWidth, "+79999999999")},
+                  [this] { TApplication::Guarded([this] { ListView1DblClick(); }); });
+  // All eight slots stay in view, whatever the platform's font.
+  view->setFixedHeight(std::max(ListHeight, HeightForRows(view, PhoneSlotCount)));
+}
+
+TFrmPhoneList::~TFrmPhoneList() = default;
+
+void TFrmPhoneList::RefreshView() {
+  const int count = PhoneList->Count();
+  Rows->Refresh(count);
+  Form->Label1->setText(QStringLiteral("Абоненты (%1)").arg(count));
+}
+
+QString TFrmPhoneList::ListView1Data(int row, int column) const {
+  if (PhoneList == nullptr || row >= PhoneList->Count()) return {};
+  const CPhone& phone = *PhoneList->Get(row);
+  switch (column) {
+    case 0: return QString::number(phone.ID);
+    case 1: return ShownText(phone.Number);
+    default: return ShownText(phone.Comment);
+  }
+}
+
+void TFrmPhoneList::ListView1DblClick() {
+  const int row = SelectedRow(Form->ListView1);
+  if (row < 0) return;
+  CPhone& phone = *PhoneList->Get(row);
+  TDlgPhone dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Абонент ID:%1").arg(phone.ID));
+  dialog.PhoneData.Number = phone.Number;
+  dialog.PhoneData.Comment = phone.Comment;
+  if (dialog.exec() != QDialog::Accepted) return;
+  phone.Number = dialog.PhoneData.Number;
+  phone.Comment = dialog.PhoneData.Comment;
+  RefreshView();
+  SelectRow(Form->ListView1, row);
+  emit Changed();
+}
+
+}  // namespace smsconf

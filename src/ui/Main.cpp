@@ -1,0 +1,193 @@
+#include "ui/Main.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "image/ExportPaths.h"
+#include "ui/ActionButton.h"
+#include "ui/Application.h"
+#include "ui_Main.h"
+
+namespace smsconf {
+
+namespace {
+
+constexpr int PhoneListWidth = 350;
+const QStringList ProjectFilters{"Конфигурация SMS *.sms (*.sms)", "Все файлы *.* (*)"};
+constexpr const char* ProjectSuffix = "sms";
+
+QFileDialog* MakeFileDialog(QWidget* owner, const char* name, const QString& title,
+                            QFileDialog::AcceptMode mode) {
+  auto* dialog = new QFileDialog(owner, title);
+  dialog->setObjectName(QString::fromLatin1(name));
+  dialog->setAcceptMode(mode);
+  // The open dialog takes a name that does not exist yet, and the save
+  // dialog replaces a file without asking.
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
+  dialog->setNameFilters(ProjectFilters);
+  dialog->setDefaultSuffix(ProjectSuffix);
+  return dialog;
+}
+
+std::string PathOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+TMainForm::TMainForm(const std::string& fileName, QWidget* parent)
+    : QWidget(parent), Form(std::make_unique<Ui::TMainForm>()) {
+  Form->setupUi(this);
+  setWindowTitle(TApplication::Title());
+  setWindowIcon(QIcon(QStringLiteral(":/smsconf.png")));
+  Form->Splitter1->setStretchFactor(0, 1);
+  Form->Splitter1->setStretchFactor(1, 0);
+  Form->Splitter1->setSizes({width() - PhoneListWidth, PhoneListWidth});
+  OpenDialog1 = MakeFileDialog(this, "OpenDialog1", "Загрузить файл...", QFileDialog::AcceptOpen);
+  SaveDialog1 = MakeFileDialog(this, "SaveDialog1", "Сохранить как...", QFileDialog::AcceptSave);
+  BindActions();
+  FormCreate(fileName);
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::BindActions() {
+  const std::pair<QAbstractButton*, QAction*> bindings[] = {
+      {Form->Button6, Form->ActionNew},    {Form->Button1, Form->ActionOpen},
+      {Form->Button2, Form->ActionSave},   {Form->Button3, Form->ActionSaveAs},
+      {Form->Button4, Form->ActionLoad},   {Form->Button7, Form->ActionCompile}};
+  for (const auto& [button, action] : bindings) BindButton(button, action);
+  const std::pair<QAction*, void (TMainForm::*)()> handlers[] = {
+      {Form->ActionNew, &TMainForm::ActionNewExecute},
+      {Form->ActionOpen, &TMainForm::ActionOpenExecute},
+      {Form->ActionSave, &TMainForm::ActionSaveExecute},
+      {Form->ActionSaveAs, &TMainForm::ActionSaveAsExecute},
+      {Form->ActionLoad, &TMainForm::ActionLoadExecute},
+      {Form->ActionCompile, &TMainForm::ActionCompileExecute}};
+  for (const auto& [action, handler] : handlers) {
+    connect(action, &QAction::triggered, this,
+            [this, handler = handler] { TApplication::Guarded([this, handler] { (this->*handler)(); }); });
+  }
+  addActions({Form->ActionCompile});
+  // Writing into a unit comes with the loading dialog.
+  Form->ActionLoad->setEnabled(false);
+  const auto changed = [this] { Modified = true; };
+  connect(Form->FrmPhoneList1, &TFrmPhoneList::Changed, this, changed);
+  connect(Form->FrmEventList1, &TFrmEventList::Changed, this, changed);
+}
+
+void TMainForm::FormCreate(const std::string& fileName) {
+  Project = std::make_unique<CProject>();
+  Project->FileName = fileName;
+  if (!fileName.empty() && QFileInfo::exists(QFile::decodeName(fileName.c_str()))) {
+    TApplication::Guarded([this] { Project->Load(); });
+  }
+  Form->FrmPhoneList1->PhoneList = Project->Phones.get();
+  Form->FrmEventList1->EventList = Project->Events.get();
+  RefreshViews();
+}
+
+void TMainForm::RefreshViews() {
+  Form->FrmPhoneList1->RefreshView();
+  Form->FrmEventList1->RefreshView();
+}
+
+void TMainForm::ActionNewExecute() {
+  if (!ConfirmDiscard()) return;
+  Project->New();
+  Modified = false;
+  RefreshViews();
+}
+
+void TMainForm::ActionOpenExecute() {
+  if (!ConfirmDiscard()) return;
+  OpenDialog1->setDirectory(QCoreApplication::applicationDirPath());
+  if (!ChooseFile(OpenDialog1)) return;
+  Project->FileName = PathOf(OpenDialog1->selectedFiles().constFirst());
+  Project->Load();
+  Modified = false;
+  RefreshViews();
+}
+
+void TMainForm::ActionSaveExecute() {
+  Project->Save();
+  Modified = false;
+}
+
+void TMainForm::ActionSaveAsExecute() { SaveAs(); }
+
+bool TMainForm::SaveAs() {
+  SaveDialog1->setDirectory(QCoreApplication::applicationDirPath());
+  SaveDialog1->selectFile(QFile::decodeName(Project->FileName.c_str()));
+  if (!ChooseFile(SaveDialog1)) return false;
+  Project->FileName = PathOf(SaveDialog1->selectedFiles().constFirst());
+  ActionSaveExecute();
+  return true;
+}
+
+bool TMainForm::ChooseFile(QFileDialog* dialog) {
+  return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
+}
+
+void TMainForm::ActionLoadExecute() {}
+
+void TMainForm::ActionCompileExecute() {
+  const std::int32_t size = Project->Compile(DefaultSourcePath());
+  QMessageBox report(QMessageBox::Information, TApplication::Title(),
+                     QStringLiteral("Экспорт конфигурации завершен: %1 байт.").arg(size),
+                     QMessageBox::Ok, this);
+  report.exec();
+}
+
+bool TMainForm::ConfirmDiscard() {
+  if (!Modified) return true;
+  QMessageBox question(QMessageBox::Question, TApplication::Title(),
+                       "Сохранить изменения в проекте?",
+                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+  switch (question.exec()) {
+    case QMessageBox::No:
+      return true;
+    case QMessageBox::Yes: {
+      bool saved = false;
+      // A project without a file name is saved under a name the user picks.
+      TApplication::Guarded([this, &saved] {
+        if (Project->FileName.empty()) {
+          saved = SaveAs();
+        } else {
+          ActionSaveExecute();
+          saved = true;
+        }
+      });
+      return saved;
+    }
+    default:
+      return false;
+  }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (ConfirmDiscard()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+int RunProgram(int argc, char** argv) {
+  TApplication application(argc, argv);
+  const QStringList arguments = QCoreApplication::arguments();
+  try {
+    TMainForm form(arguments.size() > 1 ? PathOf(arguments.at(1)) : std::string());
+    form.show();
+    return application.exec();
+  } catch (const std::exception& error) {
+    TApplication::ShowException(error);
+    return 1;
+  }
+}
+
+}  // namespace smsconf

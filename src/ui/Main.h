@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "model/Project.h"
+
+class QFileDialog;
+
+namespace Ui {
+class TMainForm;
+}
+
+namespace smsconf {
+
+// The program's one window: the events on the left, the phone book on the
+// right, and the buttons for the project file, the export and the loading.
+// It owns the run's project.
+class TMainForm : public QWidget {
+ public:
+  // Opens `fileName` when it names an existing file; the project keeps the
+  // name in any case, so that "Сохранить" creates the file.
+  explicit TMainForm(const std::string& fileName, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  std::unique_ptr<CProject> Project;
+  // Set by any change to a phone or an event; cleared by a new project, a
+  // successful open and a successful save.
+  bool Modified = false;
+
+  void ActionNewExecute();
+  void ActionOpenExecute();
+  void ActionSaveExecute();
+  void ActionSaveAsExecute();
+  void ActionLoadExecute();
+  void ActionCompileExecute();
+
+  QFileDialog* OpenDialog1;
+  QFileDialog* SaveDialog1;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate(const std::string& fileName);
+  void BindActions();
+  void RefreshViews();
+  bool ChooseFile(QFileDialog* dialog);
+  bool SaveAs();
+  // Asks "Сохранить изменения в проекте?" while there are unsaved changes:
+  // true when the caller may go on and drop the project's content.
+  bool ConfirmDiscard();
+
+  std::unique_ptr<Ui::TMainForm> Form;
+};
+
+// The program's start: the application object, the main window for the
+// first command-line argument, and the message loop.
+int RunProgram(int argc, char** argv);
+
+}  // namespace smsconf

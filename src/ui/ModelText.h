@@ -1,0 +1,23 @@
+#pragma once
+
+// The edge between the model's Windows-1251 bytes and the widgets' Unicode.
+
+#include <QString>
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace smsconf {
+
+// The model's bytes as the widgets show them.
+QString ShownText(const std::string& cp1251);
+
+// The typed text as the model stores it, or nothing when it holds a
+// character that Windows-1251 cannot hold: then a warning box owned by
+// `dialog` names the field and the character, and the caller keeps the
+// dialog open with the text as typed.
+std::optional<std::string> StoredText(const QString& typed, const QString& field, QWidget* dialog);
+
+}  // namespace smsconf
