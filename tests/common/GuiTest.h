@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
@@ -14,9 +15,14 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace smsconf::testing {
 
@@ -28,45 +34,64 @@ T* Control(QObject* parent, const char* name) {
   return control;
 }
 
-// Runs `answer` on the next modal window that opens (one other than the
-// modal window open now, if any), as soon as it is shown. Call before the
-// action that opens it.
+// Answers the modal windows that open from now on (ones other than the
+// modal window open now, if any), in order: the first answer for the first
+// window, and so on, each as soon as its window is shown. Create it before
+// the action that opens them.
 class ModalAnswer {
  public:
-  explicit ModalAnswer(std::function<void(QWidget*)> answer)
-      : State(std::make_shared<Shared>()) {
-    State->Answer = std::move(answer);
-    State->Before = QApplication::activeModalWidget();
+  using Answer = std::function<void(QWidget*)>;
+
+  explicit ModalAnswer(Answer answer) : ModalAnswer(std::vector<Answer>{std::move(answer)}) {}
+  explicit ModalAnswer(std::vector<Answer> answers) : State(std::make_shared<Shared>()) {
+    State->Answers = std::move(answers);
+    Remember(State, QApplication::activeModalWidget());
     Poll(State);
   }
   ~ModalAnswer() { State->Cancelled = true; }
   ModalAnswer(const ModalAnswer&) = delete;
   ModalAnswer& operator=(const ModalAnswer&) = delete;
 
-  bool Answered() const { return State->Done; }
+  bool Answered() const { return State->Next == State->Answers.size(); }
+  std::size_t Count() const { return State->Next; }
 
  private:
   struct Shared {
-    std::function<void(QWidget*)> Answer;
-    QPointer<QWidget> Before;
-    bool Done = false;
+    std::vector<Answer> Answers;
+    std::size_t Next = 0;
+    QPointer<QWidget> Last;
     bool Cancelled = false;
   };
 
+  // A dialog object may open again later (a file dialog is kept and reused):
+  // once it is done it counts as new.
+  static void Remember(const std::shared_ptr<Shared>& state, QWidget* modal) {
+    state->Last = modal;
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      QObject::connect(dialog, &QDialog::finished, dialog, [state] { state->Last = nullptr; },
+                       Qt::SingleShotConnection);
+    }
+  }
+
   static void Poll(std::shared_ptr<Shared> state) {
     QTimer::singleShot(5, [state] {
-      if (state->Cancelled) return;
+      if (state->Cancelled || state->Next == state->Answers.size()) return;
       QWidget* modal = QApplication::activeModalWidget();
-      if (modal != nullptr && modal != state->Before && modal->isVisible()) {
-        state->Done = true;
-        state->Answer(modal);
-      } else {
-        Poll(state);
+      if (modal != nullptr && modal != state->Last.data() && modal->isVisible()) {
+        Remember(state, modal);
+        state->Answers[state->Next++](modal);
       }
+      Poll(state);
     });
   }
 
   std::shared_ptr<Shared> State;
+};
+
+// What a message box said.
+struct BoxSeen {
+  QString Text;
+  QMessageBox::Icon Icon = QMessageBox::NoIcon;
 };
 
 // The text of a message box, and a press of its button with this role.
@@ -79,6 +104,29 @@ inline void PressBoxButton(QWidget* modal, QMessageBox::StandardButton which) {
   auto* box = qobject_cast<QMessageBox*>(modal);
   ASSERT_NE(box, nullptr) << "not a message box: " << modal->metaObject()->className();
   QTest::mouseClick(box->button(which), Qt::LeftButton);
+}
+
+// An answer that notes what the message box said and presses `which`.
+inline ModalAnswer::Answer BoxReply(QMessageBox::StandardButton which, BoxSeen* seen = nullptr) {
+  return [which, seen](QWidget* modal) {
+    if (seen != nullptr) {
+      seen->Text = BoxText(modal);
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) seen->Icon = box->icon();
+    }
+    PressBoxButton(modal, which);
+  };
+}
+
+// Types the text key by key, as a keyboard with any layout would; unlike
+// QTest::keyClicks it takes any character, Cyrillic included.
+inline void TypeText(QWidget* widget, const QString& text) {
+  for (int i = 0; i < text.size(); ++i) {
+    const int length = text.at(i).isHighSurrogate() ? 2 : 1;
+    const QString key = text.mid(i, length);
+    QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, key, Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, key, Qt::NoModifier);
+    i += length - 1;
+  }
 }
 
 // Runs the event loop until `done` holds or `ms` milliseconds pass.

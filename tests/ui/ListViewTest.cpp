@@ -1,0 +1,164 @@
+// The two tables and their dialogs, driven with the mouse and the keyboard.
+
+#include <QMenu>
+
+#include "model/Event.h"
+#include "text/Cp1251.h"
+#include "ui/FramePhoneList.h"
+#include "UiFixture.h"
+
+namespace smsconf::testing {
+namespace {
+
+// What the event dialog showed when it opened.
+struct EventData {
+  QString Input;
+  QString Edge;
+  int Delay = -1;
+  int Slots = 0;
+};
+
+TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
+  Open("");
+  QTableView* events = Events();
+  QAction* edit = Window->findChild<QAction*>("ActionEdit");
+  QAction* remove = Window->findChild<QAction*>("ActionDelete");
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
+  EXPECT_FALSE(edit->isEnabled());
+  EXPECT_FALSE(remove->isEnabled());
+
+  // The first event of the run starts blank on DI0; the next one on the
+  // input confirmed last.
+  EventData shown;
+  ModalAnswer firstAdd([&](QWidget* dialog) {
+    shown = {Control<QComboBox>(dialog, "ComboBox1")->currentText(),
+             Control<QComboBox>(dialog, "ComboBox2")->currentText(),
+             Control<QSpinBox>(dialog, "CSpinEdit1")->value(),
+             Control<QListWidget>(dialog, "CheckListBox1")->count()};
+    EXPECT_EQ(dialog->windowTitle(), "Сообщение");
+    EnterEvent({.Pin = 12, .Falling = true, .Delay = 60, .Text = "Пожар", .Slots = {0, 2}})(dialog);
+  });
+  DoubleClick(events, -1);  // on the empty area: a new event
+  EXPECT_EQ(shown.Input, "DI0");
+  EXPECT_EQ(shown.Edge, "Фронт (R)");
+  EXPECT_EQ(shown.Delay, 0);
+  EXPECT_EQ(shown.Slots, 8);
+
+  AddEvent({.Pin = 31, .Delay = 3600, .Text = "b"});
+  QString startedOn;
+  ModalAnswer thirdAdd([&](QWidget* dialog) {
+    startedOn = Control<QComboBox>(dialog, "ComboBox1")->currentText();
+    Fill(dialog, {.Pin = 3, .Text = "Дверь"});
+    QTest::mouseClick(Control<QPushButton>(dialog, "Button3"), Qt::LeftButton);  // "Все..."
+    QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+  });
+  Window->findChild<QAction*>("ActionAdd")->trigger();
+  EXPECT_EQ(startedOn, "DI31");
+
+  const QStringList rows[] = {
+      {"0", "DI3-R-0", "+", "+", "+", "+", "+", "+", "+", "+", "Дверь"},
+      {"1", "DI12-F-60", "+", "", "+", "", "", "", "", "", "Пожар"},
+      {"2", "DI31-R-3600", "", "", "", "", "", "", "", "", "b"},
+  };
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 11; ++column) {
+      EXPECT_EQ(Cell(events, row, column), rows[row][column]) << row << "," << column;
+    }
+  }
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (3)");
+  EXPECT_EQ(events->selectionModel()->selectedRows().value(0).row(), 0) << "the new event is selected";
+  EXPECT_TRUE(edit->isEnabled());
+
+  // Editing moves the event to its sorted place; Cancel changes nothing.
+  ModalAnswer edits({EnterEvent({.Pin = 20, .Text = "Дверь"}), [](QWidget* dialog) {
+                       Fill(dialog, {.Pin = 0, .Text = "zzz"});
+                       QTest::mouseClick(Control<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+                     }});
+  DoubleClick(events, 0);
+  EXPECT_EQ(Cell(events, 1, 1), "DI20-R-0");
+  DoubleClick(events, 1);
+  EXPECT_EQ(Cell(events, 1, 10), "Дверь");
+
+  // The pop-up menu offers the three commands; Delete asks first.
+  const QList<QAction*> menu = Window->findChild<QMenu*>("PopupMenu1")->actions();
+  ASSERT_EQ(menu.size(), 4);
+  EXPECT_EQ(menu[0]->text() + menu[1]->text() + menu[3]->text(), "Добавить...ПравкаУдалить...");
+  EXPECT_EQ(menu[0]->shortcut(), QKeySequence("Ctrl+N"));
+  BoxSeen no;
+  BoxSeen yes;
+  ModalAnswer questions({BoxReply(QMessageBox::No, &no), BoxReply(QMessageBox::Yes, &yes)});
+  Activate();
+  QTest::keyClick(events, Qt::Key_Delete);
+  EXPECT_EQ(no.Text, "Удалить сообщение \"Дверь\"?");
+  EXPECT_EQ(no.Icon, QMessageBox::Warning);
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (3)");
+  Activate();
+  QTest::keyClick(events, Qt::Key_Delete);
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (2)");
+  EXPECT_EQ(Cell(events, 1, 1), "DI31-R-3600");
+  EXPECT_FALSE(remove->isEnabled());
+  EXPECT_TRUE(Window->Modified);
+}
+
+TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
+  Open("");
+  QTableView* phones = Phones();
+  int opened = 0;
+  ModalAnswer answers({[&](QWidget* dialog) {
+                         ++opened;
+                         EXPECT_EQ(dialog->windowTitle(), "Абонент ID:5");
+                         auto* number = Control<QLineEdit>(dialog, "Edit1");
+                         TypeText(number, "8916123456789");  // 13 characters
+                         EXPECT_EQ(number->text(), "891612345678");
+                         TypeText(Control<QLineEdit>(dialog, "Edit2"), "Дежурный");
+                         QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+                       },
+                       [&](QWidget* dialog) {
+                         ++opened;
+                         TypeText(Control<QLineEdit>(dialog, "Edit2"), " и ещё");
+                         QTest::mouseClick(Control<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+                       }});
+  Window->findChild<TFrmPhoneList*>("FrmPhoneList1")->ListView1DblClick();  // no row selected
+  EXPECT_EQ(opened, 0);
+  DoubleClick(phones, 5);
+  DoubleClick(phones, 5);
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(Cell(phones, 5, 0), "5");
+  EXPECT_EQ(Cell(phones, 5, 1), "891612345678");
+  EXPECT_EQ(Cell(phones, 5, 2), "Дежурный");
+  EXPECT_EQ(Window->Project->Phones->Get(5)->Comment, text::Cp1251("Дежурный"));
+}
+
+// Cyrillic goes into the model, the file and the image as Windows-1251; a
+// character that Windows-1251 lacks is refused and the dialog stays open.
+TEST_F(UiTest, TextsAreKeptAsWindows1251AndForeignCharactersRefused) {
+  Open(Dir.File("p.sms"));
+  BoxSeen refusal;
+  bool stayedOpen = false;
+  ModalAnswer answer([&](QWidget* dialog) {
+                         Fill(dialog, {.Pin = 1, .Text = "Насос 中"});
+                         ModalAnswer box(BoxReply(QMessageBox::Ok, &refusal));
+                         QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+                         stayedOpen = dialog->isVisible();
+                         EXPECT_EQ(Control<QLineEdit>(dialog, "Edit1")->text(), "Насос 中");
+                         Fill(dialog, {.Pin = 1, .Text = "Авария насоса"});
+                         QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+                       });
+  QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_TRUE(refusal.Text.contains("«中» (U+4E2D)")) << refusal.Text.toStdString();
+
+  const std::string bytes = text::Cp1251("Авария насоса");
+  Press("Button2");  // "Сохранить"
+  EXPECT_NE(ReadFile(Dir.File("p.sms")).find("Text=" + bytes), std::string::npos);
+  Press("Button6");
+  ModalAnswer open(ChooseFile(QString::fromStdString(Dir.File("p.sms"))));
+  Press("Button1");
+  EXPECT_EQ(Cell(Events(), 0, 10), "Авария насоса");
+  ModalAnswer report(BoxReply(QMessageBox::Ok));
+  Press("Button7");  // "Экспорт"
+  EXPECT_NE(ReadFile(Dir.File("sms.bin")).find(bytes), std::string::npos);
+}
+
+}  // namespace
+}  // namespace smsconf::testing

@@ -1,0 +1,177 @@
+// The main window driven as the engineer drives it: start-up, the project
+// file commands, the unsaved-changes question and the export.
+
+#include <QAccessible>
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
+
+#include "common/GuiTest.h"
+#include "ui/Application.h"
+#include "ui/FrameEventList.h"
+#include "UiFixture.h"
+
+namespace smsconf::testing {
+namespace {
+
+const std::string Sample = std::string(SMSCONF_SOURCE_DIR) + "/examples/pumping-station.sms";
+
+TEST(Application, TitleIsTheExecutableNameCapitalised) {
+  for (const auto& [path, title] : std::vector<std::pair<QString, QString>>{
+           {"/usr/bin/smsconf", "Smsconf"}, {"C:/Tools/SMSCONF.EXE", "Smsconf"},
+           {"/opt/sms.conf.bin", "Sms"}}) {
+    EXPECT_EQ(TApplication::TitleFor(path), title) << path.toStdString();
+  }
+}
+
+struct StartCase {
+  const char* Name;
+  std::string (*Path)(const TempDir&);
+  QString ErrorBox;  // start of the box's text; empty: no box
+  QString EventsCaption;
+  QString SaveError;  // what "Сохранить" then reports; empty: it writes the file
+};
+
+const StartCase StartCases[] = {
+    {"existing project", [](const TempDir&) { return Sample; }, "", "Сообщения (8)", ""},
+    {"missing file", [](const TempDir& d) { return d.File("new.sms"); }, "", "Сообщения (0)", ""},
+    {"no argument", [](const TempDir&) { return std::string(); }, "", "Сообщения (0)",
+     "Cannot create file "},
+    {"unreadable file", [](const TempDir& d) { return d.Path.string(); }, "Cannot open file ",
+     "Сообщения (0)", "Cannot open file "},
+};
+
+TEST_F(UiTest, StartUpShowsTheProjectOrABlankOneAndSaveWritesItsFile) {
+  for (const StartCase& c : StartCases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = c.Path(Dir);
+    BoxSeen error;
+    {
+      ModalAnswer answer(BoxReply(QMessageBox::Ok, &error));
+      Open(path);
+    }
+    EXPECT_EQ(error.Text.left(c.ErrorBox.size()), c.ErrorBox);
+    EXPECT_EQ(error.Text.isEmpty(), c.ErrorBox.isEmpty());
+    EXPECT_EQ(Caption("FrmEventList1"), c.EventsCaption);
+    EXPECT_EQ(Caption("FrmPhoneList1"), "Абоненты (8)");
+    EXPECT_EQ(Window->windowTitle(), TApplication::Title());
+    if (path == Sample) continue;  // the sample stays untouched
+
+    BoxSeen saveError;
+    ModalAnswer answer(BoxReply(QMessageBox::Ok, &saveError));
+    Press("Button2");  // "Сохранить"
+    EXPECT_EQ(saveError.Text.left(c.SaveError.size()), c.SaveError);
+    EXPECT_EQ(saveError.Text.isEmpty(), c.SaveError.isEmpty());
+    if (c.SaveError.isEmpty()) {
+      EXPECT_TRUE(QFile::exists(QString::fromStdString(path)));
+    }
+  }
+}
+
+TEST_F(UiTest, OpenAndSaveAsGoThroughTheFileDialogsAndCancelChangesNothing) {
+  Open(Dir.File("first.sms"));
+  AddEvent({.Pin = 4, .Text = "x"});
+  const QString copy = QString::fromStdString(Dir.File("copy"));
+  ModalAnswer answers({ChooseFile(""), ChooseFile(copy), ChooseFile(""), ChooseFile(copy + ".sms")});
+
+  Press("Button3");  // "Сохранить как...", cancelled
+  EXPECT_EQ(Window->Project->FileName, Dir.File("first.sms"));
+  EXPECT_TRUE(Window->Modified);
+
+  Press("Button3");
+  EXPECT_EQ(Window->Project->FileName, Dir.File("copy.sms")) << "the suffix completes the name";
+  EXPECT_FALSE(Window->Modified);
+  EXPECT_EQ(Window->SaveDialog1->windowTitle(), "Сохранить как...");
+  EXPECT_EQ(Window->SaveDialog1->nameFilters(),
+            QStringList({"Конфигурация SMS *.sms (*.sms)", "Все файлы *.* (*)"}));
+
+  Press("Button6");  // "Новый..."
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
+  EXPECT_EQ(Window->Project->FileName, Dir.File("copy.sms"));
+
+  Press("Button1");  // "Открыть...", cancelled
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
+
+  Press("Button1");
+  EXPECT_EQ(Cell(Events(), 0, 1), "DI4-R-0");
+  EXPECT_EQ(Window->OpenDialog1->windowTitle(), "Загрузить файл...");
+  EXPECT_EQ(Window->OpenDialog1->directory().absolutePath(), QApplication::applicationDirPath());
+  EXPECT_TRUE(answers.Answered());
+}
+
+struct QuestionCase {
+  const char* Name;
+  QMessageBox::StandardButton Answer;
+  bool SaveFails;
+  bool Discarded;  // the project's content was dropped afterwards
+  bool Saved;      // the file holds the event afterwards
+};
+
+const QuestionCase QuestionCases[] = {
+    {"yes", QMessageBox::Yes, false, true, true},
+    {"no", QMessageBox::No, false, true, false},
+    {"cancel", QMessageBox::Cancel, false, false, false},
+    {"yes, but the save fails", QMessageBox::Yes, true, false, false},
+};
+
+TEST_F(UiTest, UnsavedChangesAreNeverDroppedWithoutTheUsersWord) {
+  const QString empty = QString::fromStdString(Dir.File("empty.sms"));
+  WriteFile(empty.toStdString(), "");
+  const std::pair<const char*, std::function<void(UiTest&)>> commands[] = {
+      {"new", [](UiTest& t) { t.Press("Button6"); }},
+      {"open", [](UiTest& t) { t.Press("Button1"); }},
+      {"close", [](UiTest& t) { t.Window->close(); }},
+  };
+  for (const auto& [command, run] : commands) {
+    for (const QuestionCase& c : QuestionCases) {
+      SCOPED_TRACE(std::string(command) + ", " + c.Name);
+      std::remove(Dir.File("p.sms").c_str());
+      Open(c.SaveFails ? Dir.File("missing/p.sms") : Dir.File("p.sms"));
+      AddEvent({.Pin = 9, .Text = "keep"});
+      BoxSeen question;
+      BoxSeen saveError;
+      ModalAnswer answers({BoxReply(c.Answer, &question),
+                           c.SaveFails ? BoxReply(QMessageBox::Ok, &saveError) : ChooseFile(empty)});
+      run(*this);
+      EXPECT_EQ(question.Text, "Сохранить изменения в проекте?");
+      EXPECT_EQ(saveError.Text.startsWith("Cannot create file"), c.SaveFails);
+      const bool dropped = Window->Project->Events->Count() == 0 || !Window->isVisible();
+      EXPECT_EQ(dropped, c.Discarded);
+      EXPECT_EQ(ReadFile(Dir.File("p.sms")).find("Pin=9") != std::string::npos, c.Saved);
+    }
+  }
+}
+
+TEST_F(UiTest, ExportReportsTheImageSizeOrTheReasonItFailed) {
+  Open("");
+  BoxSeen report;
+  BoxSeen error;
+  ModalAnswer answers({BoxReply(QMessageBox::Ok, &report), BoxReply(QMessageBox::Ok, &error)});
+  QTest::keyClick(Window.get(), Qt::Key_F9);
+  EXPECT_EQ(report.Text, "Экспорт конфигурации завершен: 28 байт.");
+  EXPECT_EQ(report.Icon, QMessageBox::Information);
+  EXPECT_EQ(ReadFile(Dir.File("sms.bin")).size(), 28u);
+
+  ::setenv("HOME", Dir.File("no-such-folder").c_str(), 1);
+  Press("Button7");  // "Экспорт"
+  EXPECT_TRUE(error.Text.startsWith("Cannot create file")) << error.Text.toStdString();
+  EXPECT_EQ(error.Icon, QMessageBox::Critical);
+}
+
+// Screen readers and end-to-end tools find every control by its visible
+// text, and read the tables' cells.
+TEST_F(UiTest, EveryControlAndCellHasItsVisibleTextAsAccessibleName) {
+  Open(Sample);
+  for (QWidget* control : Window->findChildren<QWidget*>()) {
+    if (!control->isVisible() || control->focusPolicy() == Qt::NoFocus) continue;
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control);
+    EXPECT_FALSE(face->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
+  }
+  QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(Events())->tableInterface();
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->cellAt(4, 1)->text(QAccessible::Name), "DI5-F-300");
+  EXPECT_EQ(table->columnDescription(1), "Триггер");
+}
+
+}  // namespace
+}  // namespace smsconf::testing

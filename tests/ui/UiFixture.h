@@ -1,0 +1,123 @@
+#pragma once
+
+// A main window on a project in a fresh folder, which is also the home
+// folder that exports go to, and the steps a user takes in it.
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "common/GuiTest.h"
+#include "common/TempDir.h"
+#include "ui/DialogEvent.h"
+#include "ui/Main.h"
+
+namespace smsconf::testing {
+
+// What a user enters in the event dialog.
+struct EventInput {
+  int Pin = 0;
+  bool Falling = false;
+  int Delay = 0;
+  QString Text;
+  std::vector<int> Slots = {};
+};
+
+class UiTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    ::setenv("HOME", Dir.Path.c_str(), 1);
+    TDlgEvent::LastChosenPin = 0;
+  }
+
+  void Open(const std::string& fileName) {
+    Window = std::make_unique<TMainForm>(fileName);
+    Window->show();
+    Activate();
+  }
+
+  // Shortcuts work in the active window; the offscreen platform does not
+  // give the activation back when a dialog closes.
+  void Activate() {
+    Window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+  }
+
+  QTableView* Events() { return Control<QTableView>(Window->findChild<QWidget*>("FrmEventList1"), "ListView1"); }
+  QTableView* Phones() { return Control<QTableView>(Window->findChild<QWidget*>("FrmPhoneList1"), "ListView1"); }
+  static QString Cell(QTableView* view, int row, int column) {
+    return view->model()->index(row, column).data().toString();
+  }
+  QString Caption(const char* frame) {
+    return Control<QLabel>(Window->findChild<QWidget*>(frame), "Label1")->text();
+  }
+  void Press(const char* button) { QTest::mouseClick(Control<QPushButton>(Window.get(), button), Qt::LeftButton); }
+
+  // Double-clicks a row, or the empty area below the rows for -1.
+  static void DoubleClick(QTableView* view, int row) {
+    const QPoint at = row >= 0 ? view->visualRect(view->model()->index(row, 1)).center()
+                               : QPoint(5, view->viewport()->height() - 3);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+  }
+
+  static void Fill(QWidget* dialog, const EventInput& input) {
+    Control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(input.Pin);
+    Control<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(input.Falling ? 1 : 0);
+    Control<QSpinBox>(dialog, "CSpinEdit1")->setValue(input.Delay);
+    auto* text = Control<QLineEdit>(dialog, "Edit1");
+    text->clear();
+    TypeText(text, input.Text);
+    QTest::mouseClick(Control<QPushButton>(dialog, "Button4"), Qt::LeftButton);
+    auto* recipients = Control<QListWidget>(dialog, "CheckListBox1");
+    for (int slot : input.Slots) recipients->item(slot)->setCheckState(Qt::Checked);
+  }
+
+  // Fills the event dialog and presses OK.
+  static ModalAnswer::Answer EnterEvent(const EventInput& input) {
+    return [input](QWidget* dialog) {
+      Fill(dialog, input);
+      QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+    };
+  }
+
+  // Adds an event through Ctrl+N.
+  void AddEvent(const EventInput& input) {
+    ModalAnswer answer(EnterEvent(input));
+    Activate();
+    QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(answer.Answered());
+  }
+
+  // Chooses `path` in a file dialog, or cancels it for an empty path.
+  static ModalAnswer::Answer ChooseFile(const QString& path) {
+    return [path](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      if (path.isEmpty()) return dialog->reject();
+      // Set rather than typed: typing opens the name completer, whose pop-up
+      // would take the click meant for the button.
+      Control<QLineEdit>(dialog, "fileNameEdit")->setText(path);
+      auto* buttons = Control<QDialogButtonBox>(dialog, "buttonBox");
+      QTest::mouseClick(buttons->button(buttons->standardButtons() & QDialogButtonBox::Save
+                                            ? QDialogButtonBox::Save
+                                            : QDialogButtonBox::Open),
+                        Qt::LeftButton);
+    };
+  }
+
+  TempDir Dir;
+  std::unique_ptr<TMainForm> Window;
+};
+
+}  // namespace smsconf::testing
