@@ -89,7 +89,9 @@ std::string ReplaceableFile(const std::string& path) {
   // it names is the one to replace.
   if (S_ISLNK(info.st_mode)) {
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) CannotCreate(path, errno);
+    if (realpath(path.c_str(), resolved) == nullptr) {
+      CannotCreate(path, errno == ENOENT ? "a symbolic link to nothing" : FileErrorReason(errno));
+    }
     target = resolved;
     if (stat(target.c_str(), &info) != 0) CannotCreate(path, errno);
   }

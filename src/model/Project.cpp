@@ -41,7 +41,7 @@ void CProject::Load() {
 }
 
 void CProject::Save() {
-  if (FileName.empty()) throw std::runtime_error("Cannot create file " + FileName);
+  if (FileName.empty()) throw std::runtime_error("Cannot create file : no file name");
   CIniFile ini(FileName);
   Phones->Save(ini);
   Events->Save(ini);
