@@ -76,8 +76,9 @@ void PrintEvents(const DecodedImage& image) {
 int Dump(const std::string& path) {
   // One byte more than an image can have tells an oversized file apart.
   std::string bytes;
-  if (ReadFileBytes(path, bytes, LargestImage + 1) != FileRead::Read) {
-    std::cerr << "Cannot open file " << path << '\n';
+  int error = 0;
+  if (ReadFileBytes(path, bytes, LargestImage + 1, &error) != FileRead::Read) {
+    std::cerr << "Cannot open file " << path << ": " << FileErrorReason(error) << '\n';
     return ExitFailure;
   }
   if (bytes.size() > LargestImage) {

@@ -2,11 +2,16 @@
 // firmware source, as the main window's export does.
 
 #include "cli/Command.h"
+#include "cli/FindingText.h"
 #include "image/ExportPaths.h"
+#include "image/FileBytes.h"
 #include "model/Project.h"
-#include "text/Cp1251.h"
+#include "model/ProjectCheck.h"
 
-#include <filesystem>
+#include <cerrno>
+#include <stdexcept>
+
+#include <sys/stat.h>
 #include <iostream>
 
 namespace smsconf::cli {
@@ -19,11 +24,25 @@ struct ExportOptions {
   std::string Source = DefaultSourcePath();
 };
 
+// Unlike the GUI, which opens a missing file as a new project, an export
+// needs a project file to be there.
+void RequireProjectFile(const std::string& path) {
+  struct stat info {};
+  const int error = ::stat(path.c_str(), &info) == 0 ? 0 : errno;
+  const std::string reason = error != 0                ? FileErrorReason(error)
+                             : S_ISDIR(info.st_mode)   ? FileErrorReason(EISDIR)
+                             : !S_ISREG(info.st_mode)  ? "not a regular file"
+                                                       : "";
+  if (!reason.empty()) throw std::runtime_error("Cannot open file " + path + ": " + reason);
+}
+
 int RunExport(const ExportOptions& options) {
   try {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(options.Project, error)) {
-      throw std::runtime_error("Cannot open file " + options.Project);
+    RequireProjectFile(options.Project);
+    // The project compiles as it reads; what it does not say as it seems to
+    // is told, and the export goes on.
+    for (const ProjectFinding& finding : CheckProjectFile(options.Project)) {
+      std::cerr << "warning: " << FindingText(options.Project, finding) << '\n';
     }
     CProject project;
     project.FileName = options.Project;
@@ -32,8 +51,8 @@ int RunExport(const ExportOptions& options) {
     std::cout << "Экспорт конфигурации завершен: " << size << " байт." << std::endl;
     return ExitOk;
   } catch (const std::exception& e) {
-    // Paths and texts from the model are Windows-1251 bytes.
-    std::cerr << text::Cp1251ToUtf8(e.what()) << std::endl;
+    // The messages hold paths as given and no texts from the project.
+    std::cerr << e.what() << std::endl;
     return ExitFailure;
   }
 }

@@ -5,8 +5,12 @@
 #include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <filesystem>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -14,6 +18,8 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "image/AtomicFile.h"
+#include "image/FileBytes.h"
 #include "link/Parseip.h"
 #include "sim/Simulator.h"
 #include "text/Cp1251.h"
@@ -58,6 +64,23 @@ std::string CheckListen(const std::string& text) {
   std::string address;
   std::uint16_t port = 0;
   return ParseListen(text, address, port) ? std::string() : "not an address ADDR:PORT: " + text;
+}
+
+// The image is written only on exit, so a folder that cannot take it is
+// told at the start, not after a whole session.
+std::string CheckSaveImage(const std::string& path) {
+  try {
+    ReplaceableFile(path);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  if (folder.empty()) folder = ".";
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) return "Cannot create file " + path + ": no such folder";
+  if (!S_ISDIR(info.st_mode)) return "Cannot create file " + path + ": " + FileErrorReason(ENOTDIR);
+  if (::access(folder.c_str(), W_OK) != 0) return "Cannot create file " + path + ": " + FileErrorReason(errno);
+  return {};
 }
 
 sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments) {
@@ -114,8 +137,9 @@ int RunSimulate(const SimulateArguments& arguments) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
   if (arguments.SaveImage.empty()) return ExitOk;
-  if (!simulator.SaveImage(arguments.SaveImage)) {
-    std::cerr << "simulate: cannot write " << arguments.SaveImage << '\n';
+  std::string error;
+  if (!simulator.SaveImage(arguments.SaveImage, &error)) {
+    std::cerr << "simulate: " << error << '\n';
     return ExitFailure;
   }
   std::cout << "saved " << simulator.ReceivedImage().size() << " bytes to " << arguments.SaveImage
@@ -132,19 +156,27 @@ std::function<int()> SetupSimulate(CLI::App& app) {
       ->check(CLI::Validator(CheckListen, ""))
       ->capture_default_str();
   command->add_option("--unit", arguments->Unit, "Modbus address of the unit")
+      ->check(WholeNumber(true))
       ->check(CLI::Range(MinUnitAddress, MaxUnitAddress))
       ->capture_default_str();
   command->add_option("--block-size", arguments->BlockSize, "block size the unit reports")
+      ->check(WholeNumber(true))
       ->check(CLI::Range(0, MaxBlockSize))
       ->capture_default_str();
-  command->add_option("--busy", arguments->Busy, "answer the first K block writes with 'busy'");
+  command->add_option("--busy", arguments->Busy, "answer the first K block writes with 'busy'")
+      ->check(WholeNumber(false));
   command->add_option("--drop", arguments->Drop, "share of requests and replies lost at random")
+      ->check(RealNumber())
       ->check(CLI::Range(0.0, 1.0));
-  command->add_option("--seed", arguments->Seed, "seed of the random losses")->capture_default_str();
+  command->add_option("--seed", arguments->Seed, "seed of the random losses")
+      ->check(WholeNumber(false))
+      ->capture_default_str();
   command->add_flag("--no-update", arguments->NoUpdate, "refuse the mode switches with an exception");
   command->add_flag("--no-id", arguments->NoId, "refuse Report Slave ID with an exception");
-  command->add_option("--delay", arguments->DelayMs, "delay of every reply in milliseconds");
-  command->add_option("--save-image", arguments->SaveImage, "write the received image here on exit");
+  command->add_option("--delay", arguments->DelayMs, "delay of every reply in milliseconds")
+      ->check(WholeNumber(false));
+  command->add_option("--save-image", arguments->SaveImage, "write the received image here on exit")
+      ->check(CLI::Validator(CheckSaveImage, ""));
   return [arguments] { return RunSimulate(*arguments); };
 }
 

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -22,5 +24,33 @@ struct Command {
 
 // Called from a namespace-scope initialiser in each command's source file.
 bool RegisterCommand(Command command);
+
+// Checks for numeric option values, placed before any range check, so that a
+// value that is no number is called that rather than "out of range" or
+// "could not convert".
+inline CLI::Validator WholeNumber(bool negativeAllowed) {
+  return CLI::Validator(
+      [negativeAllowed](std::string& value) -> std::string {
+        const std::size_t digits = value.find_first_not_of("+-") == 1 ? 1 : 0;
+        if (value.size() == digits || value.find_first_not_of("0123456789", digits) != std::string::npos) {
+          return value + " is not a number";
+        }
+        if (!negativeAllowed && value[0] == '-') return value + " is negative";
+        return {};
+      },
+      "");
+}
+
+inline CLI::Validator RealNumber() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        char* end = nullptr;
+        const double parsed = std::strtod(value.c_str(), &end);
+        // strtod also takes "nan" and "inf", which are no amounts.
+        if (value.empty() || *end != '\0' || !std::isfinite(parsed)) return value + " is not a number";
+        return {};
+      },
+      "");
+}
 
 }  // namespace smsconf::cli

@@ -1,4 +1,5 @@
 #include "cli/Command.h"
+#include "image/AtomicFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +26,7 @@ bool RegisterCommand(Command command) {
 
 int main(int argc, char** argv) {
   using namespace smsconf::cli;
+  smsconf::IgnoreFileSizeLimitSignal();
 
   CLI::App app{"smsconf-cli: headless tools for SMS alarm unit configurations"};
   app.require_subcommand(1);

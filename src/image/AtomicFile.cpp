@@ -1,7 +1,10 @@
 #include "image/AtomicFile.h"
 
+#include "image/FileBytes.h"
+
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -18,18 +21,13 @@ namespace {
 constexpr mode_t NewFileMode = 0666;  // less the umask, applied by open()
 constexpr int TemporaryNameTries = 100;
 
-[[noreturn]] void CannotCreate(const std::string& path) {
-  throw std::runtime_error("Cannot create file " + path);
+[[noreturn]] void CannotCreate(const std::string& path, const std::string& reason) {
+  throw std::runtime_error("Cannot create file " + path + ": " + reason);
 }
 
-// Renaming over a symbolic link would replace the link itself, so the file
-// it names is the one to replace.
-std::string ResolvedTarget(const std::string& path) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) CannotCreate(path);
-  return resolved;
+[[noreturn]] void CannotCreate(const std::string& path, int error) {
+  // A new file fails with "no such file" only when its folder is missing.
+  CannotCreate(path, error == ENOENT ? "no such folder" : FileErrorReason(error));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -58,6 +56,7 @@ bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = write(fd, bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
+    if (written == 0) errno = ENOSPC;
     if (written <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
@@ -81,20 +80,51 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string ReplaceableFile(const std::string& path) {
+  if (path.empty()) CannotCreate(path, "no file name");
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return path;  // a new file, or a folder that is missing
+  std::string target = path;
+  // Renaming over a symbolic link would replace the link itself, so the file
+  // it names is the one to replace.
+  if (S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr) {
+      CannotCreate(path, errno == ENOENT ? "a symbolic link to nothing" : FileErrorReason(errno));
+    }
+    target = resolved;
+    if (stat(target.c_str(), &info) != 0) CannotCreate(path, errno);
+  }
+  // A rename would put a plain file in place of a device or FIFO, and
+  // reading a FIFO back for a rollback would wait for ever.
+  if (S_ISDIR(info.st_mode)) CannotCreate(path, EISDIR);
+  if (!S_ISREG(info.st_mode)) CannotCreate(path, "not a regular file (a device, FIFO or socket)");
+  return target;
+}
+
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string target = ResolvedTarget(path);
+  const std::string target = ReplaceableFile(path);
   std::string temporary;
   const int fd = OpenTemporary(target, temporary);
-  if (fd < 0) CannotCreate(path);
+  if (fd < 0) CannotCreate(path, errno);
 
   bool ok = KeepPermissionsOf(target, fd) && WriteAll(fd, bytes) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+  int error = ok ? 0 : errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
   if (!ok) {
     unlink(temporary.c_str());
-    CannotCreate(path);
+    CannotCreate(path, error);
   }
   SyncFolder(FolderOf(target));
 }
+
+void IgnoreFileSizeLimitSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace smsconf

@@ -2,30 +2,60 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace smsconf {
 
-FileRead ReadFileBytes(const std::string& path, std::string& bytes, std::size_t limit) {
+FileRead ReadFileBytes(const std::string& path, std::string& bytes, std::size_t limit, int* error) {
   bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
+  const auto fail = [error](FileRead result) {
+    if (error != nullptr) *error = errno;
+    return result;
+  };
+  // Opening a FIFO would wait for a writer, so it opens without waiting; the
+  // reads then wait again, so that a pipe with a writer is read whole and one
+  // without reads as empty.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return fail(errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Unreadable);
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   char buffer[65536];
   while (bytes.size() < limit) {
     const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - bytes.size()));
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
+      const FileRead result = fail(FileRead::Unreadable);
       ::close(fd);
       bytes.clear();
-      return FileRead::Unreadable;
+      return result;
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
   return FileRead::Read;
+}
+
+std::string FileErrorReason(int error) {
+  switch (error) {
+    case ENOENT: return "no such file";
+    case ENOTDIR: return "a folder on the way is not a folder";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case EISDIR: return "is a directory";
+    case ENOSPC: return "disk full";
+    case EDQUOT: return "disk quota exceeded";
+    case EFBIG: return "file too large";
+    case EROFS: return "read-only file system";
+    case ELOOP: return "too many symbolic links";
+    case ENAMETOOLONG: return "name too long";
+    default: break;
+  }
+  std::string reason = std::strerror(error);
+  if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+  return reason;
 }
 
 }  // namespace smsconf

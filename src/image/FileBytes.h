@@ -15,8 +15,14 @@ enum class FileRead {
 // The one way files are read: project files, images, and the image an
 // export may have to put back. Reads at most `limit` bytes, so that callers
 // with a size limit can read one byte more and tell an oversized file apart
-// without reading all of it.
+// without reading all of it. When the file is not read, `error` (if given)
+// receives the system's error number.
 FileRead ReadFileBytes(const std::string& path, std::string& bytes,
-                       std::size_t limit = std::numeric_limits<std::size_t>::max());
+                       std::size_t limit = std::numeric_limits<std::size_t>::max(),
+                       int* error = nullptr);
+
+// The system's reason for a failed file operation in a few plain words, for
+// the end of a message: "no such file", "permission denied", "disk full".
+std::string FileErrorReason(int error);
 
 }  // namespace smsconf

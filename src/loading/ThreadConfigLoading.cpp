@@ -114,10 +114,10 @@ bool CThreadConfigLoading::SetImage(const std::uint8_t* data, std::size_t size) 
   return true;
 }
 
-CThreadConfigLoading::ImageLoad CThreadConfigLoading::LoadImage(const std::string& path) {
+CThreadConfigLoading::ImageLoad CThreadConfigLoading::LoadImage(const std::string& path, int* error) {
   // One byte more than fits tells a full image from a larger file.
   std::string bytes;
-  if (ReadFileBytes(path, bytes, ImageCapacity + 1) != FileRead::Read) return ImageLoad::Unreadable;
+  if (ReadFileBytes(path, bytes, ImageCapacity + 1, error) != FileRead::Read) return ImageLoad::Unreadable;
   return SetImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())
              ? ImageLoad::Loaded
              : ImageLoad::TooLarge;

@@ -108,7 +108,8 @@ class CThreadConfigLoading {
   bool SetImage(const std::uint8_t* data, std::size_t size);
   enum class ImageLoad { Loaded, Unreadable, TooLarge };
   // Reads the whole file into Image, the same way SetImage would take it.
-  ImageLoad LoadImage(const std::string& path);
+  // When it is Unreadable, `error` (if given) receives the system's reason.
+  ImageLoad LoadImage(const std::string& path, int* error = nullptr);
 
   // The thread body and its parts run on the worker thread, which Start
   // begins; Execute writes the header line, then runs the step machine.

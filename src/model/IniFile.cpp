@@ -24,20 +24,36 @@ std::string_view Strip(std::string_view s) {
 
 CIniFile::CIniFile(const std::string& fileName) {
   std::string content;
-  const FileRead read = ReadFileBytes(fileName, content);
-  // A file that is not there is a new, empty one; an empty name names none.
-  if (read == FileRead::Unreadable || (read == FileRead::Missing && fileName.empty())) {
-    throw std::runtime_error("Cannot open file " + fileName);
-  }
-  if (read == FileRead::Read) SetText(content);
+  // A file that is not there is a new, empty one.
+  if (ReadProjectFile(fileName, content)) SetText(content);
+}
+
+bool CIniFile::ReadProjectFile(const std::string& fileName, std::string& content) {
+  const auto refuse = [&fileName](const std::string& reason) {
+    throw std::runtime_error("Cannot open file " + fileName + ": " + reason);
+  };
+  // An empty name names no file.
+  if (fileName.empty()) refuse("no file name");
+  int error = 0;
+  // One byte more than the limit tells an oversized file apart unread.
+  const FileRead read = ReadFileBytes(fileName, content, MaxFileSize + 1, &error);
+  if (read == FileRead::Unreadable) refuse(FileErrorReason(error));
+  if (content.size() > MaxFileSize) refuse("larger than 16 MiB, too large for a project file");
+  return read == FileRead::Read;
 }
 
 CIniFile::~CIniFile() = default;
 
 void CIniFile::SetText(std::string_view text) {
+  if (text.size() >= NoSection) throw std::length_error("CIniFile: text too large");
+  Store.clear();
+  Store.reserve(text.size());
   Sections.clear();
-  ByName.clear();
+  LastByName.clear();
+  StrayLineCount = 0;
+  FirstStray = 0;
   Section* current = nullptr;
+  std::uint32_t number = 0;
   std::size_t pos = 0;
   while (pos < text.size()) {
     // A line ends at CR LF, LF or CR.
@@ -49,39 +65,44 @@ void CIniFile::SetText(std::string_view text) {
       if (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ++pos;
       ++pos;
     }
+    ++number;
 
     if (line.empty() || line.front() == ';') continue;
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      current = &AppendSection(Strip(line.substr(1, line.size() - 2)));
+      current = &AppendSection(Strip(line.substr(1, line.size() - 2)), number);
       continue;
     }
-    if (current == nullptr) continue;  // lines before the first section
+    if (current == nullptr) {  // lines before the first section
+      if (StrayLineCount++ == 0) FirstStray = number;
+      continue;
+    }
     Line entry;
+    entry.Number = number;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
-      entry.Value = std::string(line);
+      entry.Value = Keep(line);
     } else {
       entry.HasKey = true;
-      entry.Key = std::string(Strip(line.substr(0, equals)));
-      entry.Value = std::string(Strip(line.substr(equals + 1)));
+      entry.Key = Keep(Strip(line.substr(0, equals)));
+      entry.Value = Keep(Strip(line.substr(equals + 1)));
     }
-    AddLine(*current, std::move(entry));
+    current->Lines.push_back(entry);
   }
 }
 
 std::string CIniFile::Text() const {
   std::string out;
-  for (const auto& section : Sections) {
-    if (section->Erased) continue;
+  for (const Section& section : Sections) {
+    if (section.Erased) continue;
     out += '[';
-    out += section->Name;
+    out += View(section.Name);
     out += "]\r\n";
-    for (const Line& line : section->Lines) {
+    for (const Line& line : section.Lines) {
       if (line.HasKey) {
-        out += line.Key;
+        out += View(line.Key);
         out += '=';
       }
-      out += line.Value;
+      out += View(line.Value);
       out += "\r\n";
     }
     out += "\r\n";
@@ -90,31 +111,46 @@ std::string CIniFile::Text() const {
 }
 
 void CIniFile::UpdateFile(const std::string& fileName) const {
-  if (fileName.empty()) throw std::runtime_error("Cannot create file " + fileName);
+  if (fileName.empty()) throw std::runtime_error("Cannot create file : no file name");
   WriteFileAtomically(fileName, Text());
 }
 
+CIniFile::Piece CIniFile::Keep(std::string_view text) {
+  if (Store.size() + text.size() >= NoSection) throw std::length_error("CIniFile: content too large");
+  const Piece piece{static_cast<std::uint32_t>(Store.size()), static_cast<std::uint32_t>(text.size())};
+  Store.append(text);
+  return piece;
+}
+
 const CIniFile::Section* CIniFile::Find(std::string_view section) const {
-  const auto it = ByName.find(text::Folded(section));
-  return it == ByName.end() ? nullptr : it->second.back();
+  const auto it = LastByName.find(text::Folded(section));
+  return it == LastByName.end() ? nullptr : &Sections[it->second];
+}
+
+// The last line with the key is the one that counts.
+const CIniFile::Line* CIniFile::FindKey(const Section& section, std::string_view key) const {
+  for (auto it = section.Lines.rbegin(); it != section.Lines.rend(); ++it) {
+    if (it->HasKey && text::EqualsIgnoreCase(View(it->Key), key)) return &*it;
+  }
+  return nullptr;
 }
 
 CIniFile::Section& CIniFile::FindOrAppend(std::string_view section) {
   if (const Section* found = Find(section)) return const_cast<Section&>(*found);
-  return AppendSection(section);
+  return AppendSection(section, 0);
 }
 
-CIniFile::Section& CIniFile::AppendSection(std::string_view name) {
-  Sections.push_back(std::make_unique<Section>());
-  Section& section = *Sections.back();
-  section.Name = std::string(name);
-  ByName[text::Folded(name)].push_back(&section);
+CIniFile::Section& CIniFile::AppendSection(std::string_view name, std::uint32_t number) {
+  const auto index = static_cast<std::uint32_t>(Sections.size());
+  Section& section = Sections.emplace_back();
+  section.Name = Keep(name);
+  section.Number = number;
+  auto [it, added] = LastByName.try_emplace(text::Folded(name), index);
+  if (!added) {
+    section.Previous = it->second;
+    it->second = index;
+  }
   return section;
-}
-
-void CIniFile::AddLine(Section& section, Line line) {
-  if (line.HasKey) section.Keys[text::Folded(line.Key)] = section.Lines.size();
-  section.Lines.push_back(std::move(line));
 }
 
 bool CIniFile::SectionExists(std::string_view section) const {
@@ -124,38 +160,38 @@ bool CIniFile::SectionExists(std::string_view section) const {
 
 bool CIniFile::ValueExists(std::string_view section, std::string_view key) const {
   const Section* found = Find(section);
-  return found != nullptr && found->Keys.count(text::Folded(key)) != 0;
+  return found != nullptr && FindKey(*found, key) != nullptr;
 }
 
 std::string CIniFile::ReadString(std::string_view section, std::string_view key,
                                  const std::string& defaultValue) const {
   const Section* found = Find(section);
-  if (found == nullptr) return defaultValue;
-  const auto it = found->Keys.find(text::Folded(key));
-  return it == found->Keys.end() ? defaultValue : found->Lines[it->second].Value;
+  const Line* line = found == nullptr ? nullptr : FindKey(*found, key);
+  return line == nullptr ? defaultValue : std::string(View(line->Value));
 }
 
 std::int32_t CIniFile::ReadInteger(std::string_view section, std::string_view key,
                                    std::int32_t defaultValue) const {
   std::int32_t value = 0;
   const Section* found = Find(section);
-  if (found == nullptr) return defaultValue;
-  const auto it = found->Keys.find(text::Folded(key));
-  if (it == found->Keys.end()) return defaultValue;
-  return ParseInteger(found->Lines[it->second].Value, value) ? value : defaultValue;
+  const Line* line = found == nullptr ? nullptr : FindKey(*found, key);
+  return line != nullptr && ParseInteger(View(line->Value), value) ? value : defaultValue;
 }
 
 void CIniFile::WriteString(std::string_view section, std::string_view key,
                            std::string_view value) {
+  // Kept before the section is looked up: the texts may be views into Store.
+  const Piece keyPiece = Keep(key);
+  const Piece valuePiece = Keep(value);
   Section& target = FindOrAppend(section);
-  const auto it = target.Keys.find(text::Folded(key));
-  if (it != target.Keys.end()) {
-    Line& line = target.Lines[it->second];
-    line.Key = std::string(key);
-    line.Value = std::string(value);
+  if (const Line* found = FindKey(target, View(keyPiece))) {
+    Line& line = const_cast<Line&>(*found);
+    line.Key = keyPiece;
+    line.Value = valuePiece;
+    line.Number = 0;
     return;
   }
-  AddLine(target, Line{true, std::string(key), std::string(value)});
+  target.Lines.push_back(Line{keyPiece, valuePiece, 0, true});
 }
 
 void CIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
@@ -163,12 +199,38 @@ void CIniFile::WriteInteger(std::string_view section, std::string_view key, std:
 }
 
 void CIniFile::EraseSection(std::string_view section) {
-  const auto it = ByName.find(text::Folded(section));
-  if (it == ByName.end()) return;
+  const auto it = LastByName.find(text::Folded(section));
+  if (it == LastByName.end()) return;
   // Every occurrence goes: an earlier duplicate left behind would be read
   // back in place of the erased one.
-  for (Section* occurrence : it->second) occurrence->Erased = true;
-  ByName.erase(it);
+  for (std::uint32_t index = it->second; index != NoSection; index = Sections[index].Previous) {
+    Sections[index].Erased = true;
+  }
+  LastByName.erase(it);
+}
+
+std::uint32_t CIniFile::SectionLine(std::string_view section) const {
+  const Section* found = Find(section);
+  return found == nullptr ? 0 : found->Number;
+}
+
+std::uint32_t CIniFile::KeyLine(std::string_view section, std::string_view key) const {
+  const Section* found = Find(section);
+  const Line* line = found == nullptr ? nullptr : FindKey(*found, key);
+  return line == nullptr ? 0 : line->Number;
+}
+
+void CIniFile::VisitSections(const std::function<void(const SectionPlace&)>& visit) const {
+  for (std::size_t index = 0; index < Sections.size(); ++index) {
+    const Section& section = Sections[index];
+    if (section.Erased) continue;
+    SectionPlace place{View(section.Name), section.Number, false, section.Lines.size(), {}};
+    place.IsRead = Find(place.Name) == &section;
+    for (const Line& line : section.Lines) {
+      if (line.HasKey) place.Keys.push_back({View(line.Key), View(line.Value), line.Number});
+    }
+    visit(place);
+  }
 }
 
 bool CIniFile::ParseInteger(std::string_view text, std::int32_t& value) {

@@ -8,8 +8,10 @@
 #include "image/SymTable.h"
 #include "model/IniFile.h"
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace smsconf {
@@ -39,7 +41,7 @@ void CProject::Load() {
 }
 
 void CProject::Save() {
-  if (FileName.empty()) throw std::runtime_error("Cannot create file " + FileName);
+  if (FileName.empty()) throw std::runtime_error("Cannot create file : no file name");
   CIniFile ini(FileName);
   Phones->Save(ini);
   Events->Save(ini);
@@ -130,11 +132,52 @@ void Assemble(const CPhoneList& phones, const CEventList& events, COutput& out) 
   out.PutByte(imageformat::Checksum(out.Code(), static_cast<std::size_t>(out.Position())));
 }
 
-// The current content of a file, or nothing when there is none.
+// No export writes a larger file: the firmware source of the largest image
+// is under 460 KB. A larger file in an export's place is something else.
+constexpr std::size_t LargestExportFile = 512 * 1024;
+
+[[noreturn]] void CannotCreate(const std::string& path, const std::string& reason) {
+  throw std::runtime_error("Cannot create file " + path + ": " + reason);
+}
+
+// The current content of a file, kept to put back if the export fails
+// halfway; nothing when there is none.
 std::optional<std::string> Snapshot(const std::string& path) {
   std::string bytes;
-  if (ReadFileBytes(path, bytes) != FileRead::Read) return std::nullopt;
+  int error = 0;
+  const FileRead read = ReadFileBytes(path, bytes, LargestExportFile + 1, &error);
+  if (read == FileRead::Missing) return std::nullopt;
+  // Without a copy the old file could not be put back.
+  if (read == FileRead::Unreadable) CannotCreate(path, FileErrorReason(error));
+  if (bytes.size() > LargestExportFile) {
+    CannotCreate(path, "the file there is larger than any image or source, so it is not replaced");
+  }
   return bytes;
+}
+
+// Two names for one file: the same file when both exist (hard links too),
+// the same path once resolved otherwise.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  }
+  std::error_code error;
+  const std::filesystem::path left = std::filesystem::weakly_canonical(a, error);
+  if (error) return false;
+  const std::filesystem::path right = std::filesystem::weakly_canonical(b, error);
+  return !error && left == right;
+}
+
+// An export must never write over the project it comes from, nor put the
+// image and the source into one file.
+void RefuseSharedTargets(const std::string& image, const std::string& source, const std::string& project) {
+  if (!project.empty()) {
+    for (const std::string* target : {&image, &source}) {
+      if (SameFile(*target, project)) CannotCreate(*target, "it is the project file being compiled");
+    }
+  }
+  if (SameFile(image, source)) CannotCreate(source, "it is also the image file");
 }
 
 }  // namespace
@@ -150,6 +193,10 @@ std::int32_t CProject::Compile(const std::string& sourceFileName,
   Assemble(*Phones, *Events, out);
   const std::int32_t size = out.Position();
 
+  // Every target is checked before anything is written.
+  ReplaceableFile(imageFileName);
+  ReplaceableFile(sourceFileName);
+  RefuseSharedTargets(imageFileName, sourceFileName, FileName);
   // The two files belong together: when the source cannot be written, the
   // image goes back to what it was, so no export is ever half done.
   const std::optional<std::string> oldImage = Snapshot(imageFileName);

@@ -35,7 +35,12 @@ class CProject {
   // the image cannot hold (more than 255 events, a Pin or Delay too wide for
   // its field, offsets past 64 KiB) throws std::runtime_error naming the
   // event and field, and writes nothing. A file that cannot be written
-  // throws "Cannot create file <path>"; files are then as they were.
+  // throws "Cannot create file <path>: <reason>"; files are then as they
+  // were. Refused before anything is written: a target that is not a
+  // regular file (folder, device, FIFO, socket), the image and the source in
+  // one file, either of them being the project file FileName, and an image
+  // path holding a file larger than any export or one that cannot be read
+  // back for the rollback.
   std::int32_t Compile(const std::string& sourceFileName) const;
   std::int32_t Compile(const std::string& sourceFileName, const std::string& imageFileName) const;
 

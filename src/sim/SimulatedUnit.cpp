@@ -83,9 +83,11 @@ std::optional<Frame> CSimulatedUnit::EnterBootMode(const Frame& request) {
   return Reply({Options.UnitAddress, MbEnterBoot, ModeEntered});
 }
 
-Frame CSimulatedUnit::EnterConfigMode(const Frame& request) const {
+Frame CSimulatedUnit::EnterConfigMode(const Frame& request) {
   if (!IsShortRequest(request)) return Exception(MbEnterConfig, IllegalDataValue);
   if (Options.ModeSwitchException) return Exception(MbEnterConfig, IllegalFunction);
+  // A new loading: no tail of a longer earlier one may outlive it.
+  Image.clear();
   return Reply({Options.UnitAddress, MbEnterConfig, ModeEntered,
                 static_cast<std::uint8_t>(Options.BlockSize), ConfigExtra});
 }

@@ -3,7 +3,8 @@
 // The unit behind the gateway, as a Modbus RTU device: it hears every frame
 // on the line, keeps only intact ones addressed to it, and answers the
 // requests of the configuration loading. The blocks it is sent are kept as
-// the received image.
+// the received image, which every switch into configuration-loading mode
+// starts afresh.
 
 #include <cstdint>
 #include <optional>
@@ -42,7 +43,7 @@ class CSimulatedUnit {
  private:
   Frame ReportSlaveId(const Frame& request) const;
   std::optional<Frame> EnterBootMode(const Frame& request);
-  Frame EnterConfigMode(const Frame& request) const;
+  Frame EnterConfigMode(const Frame& request);
   Frame WriteBlock(const Frame& request);
   Frame FinishLoading(const Frame& request) const;
   Frame EnterRunMode(const Frame& request) const;

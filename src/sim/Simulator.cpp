@@ -9,9 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <stdexcept>
 #include <optional>
 
+#include "image/AtomicFile.h"
 #include "link/Modbus.h"
 #include "link/Rpcinterface.h"
 
@@ -142,12 +143,15 @@ std::vector<std::uint8_t> CSimulator::ReceivedImage() const {
   return Unit.ReceivedImage();
 }
 
-bool CSimulator::SaveImage(const std::string& path) const {
+bool CSimulator::SaveImage(const std::string& path, std::string* error) const {
   const std::vector<std::uint8_t> image = ReceivedImage();
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  file.close();
-  return !file.fail();
+  try {
+    WriteFileAtomically(path, {reinterpret_cast<const char*>(image.data()), image.size()});
+    return true;
+  } catch (const std::exception& e) {
+    if (error != nullptr) *error = e.what();
+    return false;
+  }
 }
 
 std::vector<std::uint32_t> CSimulator::BlockAddresses() const {

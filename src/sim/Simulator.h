@@ -43,7 +43,9 @@ class CSimulator {
 
   // Bytes written from 0x8000 upward; gaps read as 0xFF.
   std::vector<std::uint8_t> ReceivedImage() const;
-  bool SaveImage(const std::string& path) const;
+  // Writes ReceivedImage() to `path` as an export writes its files; false,
+  // and the reason in error, when it cannot.
+  bool SaveImage(const std::string& path, std::string* error = nullptr) const;
   // Address of every accepted 0x34 write, in order.
   std::vector<std::uint32_t> BlockAddresses() const;
   // Modbus requests for this unit with a good CRC, per function code,

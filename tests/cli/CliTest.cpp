@@ -7,6 +7,9 @@
 
 #include <filesystem>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 namespace smsconf {
 namespace {
 
@@ -44,8 +47,12 @@ TEST(Cli, ExportsTheSampleProjectAndDumpsItsImage) {
 }
 
 TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
-  const testing::TempDir dir;
+  const testing::TempDir dir, inputs;
   const std::string missing = dir.File("missing.sms"), image = dir.File("sms.bin");
+  const std::string project = inputs.File("проект.sms"), fifo = inputs.File("fifo");
+  testing::WriteFile(project, "[Phone0]\r\nNumber=+7\r\n");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string source = dir.File("stdcfg.c");
   struct Case { std::vector<std::string> arguments; int status; std::string error; };
   const Case cases[] = {
       {{}, 2, ""},
@@ -56,6 +63,21 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
       {{"export", missing, "--image", image, "--source", dir.File("stdcfg.c")}, 1,
        "Cannot open file " + missing},
       {{"dump", image}, 1, "Cannot open file " + image},
+      {{"dump", dir.Path.string()}, 1, "Cannot open file " + dir.Path.string() + ": is a directory"},
+      {{"check"}, 2, ""},
+      {{"check", inputs.File("нет.sms")}, 1, "Cannot open file " + inputs.File("нет.sms") + ": no such file"},
+      {{"export", inputs.File("нет.sms")}, 1, "Cannot open file " + inputs.File("нет.sms") + ": no such file"},
+      {{"export", project, "--image", fifo, "--source", source}, 1,
+       "Cannot create file " + fifo + ": not a regular file (a device, FIFO or socket)"},
+      {{"export", project, "--image", image, "--source", image}, 1,
+       "Cannot create file " + image + ": it is also the image file"},
+      {{"export", project, "--image", image, "--source", project}, 1,
+       "Cannot create file " + project + ": it is the project file being compiled"},
+      {{"load", "--unit", "abc"}, 2, "--unit: abc is not a number"},
+      {{"simulate", "--drop", "nan"}, 2, "--drop: nan is not a number"},
+      {{"simulate", "--seed", "-1"}, 2, "--seed: -1 is negative"},
+      {{"simulate", "--save-image", dir.File("none/x.bin")}, 2,
+       "--save-image: Cannot create file " + dir.File("none/x.bin") + ": no such folder"},
   };
   for (const Case& c : cases) {
     const ProcessResult run = Cli(c.arguments);
@@ -66,6 +88,45 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
     EXPECT_EQ(run.Err.empty(), c.status == 0) << name;  // every failure says why
   }
   EXPECT_EQ(dir.EntryCount(), 0u);
+  EXPECT_EQ(testing::ReadFile(project), "[Phone0]\r\nNumber=+7\r\n");
+}
+
+TEST(Cli, CheckListsFindingsAndExportWarnsButGoesOn) {
+  const testing::TempDir dir;
+  const std::string project = dir.File("p.sms"), image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+  const std::string finding = project + ":4: [Event0] Pin: Pin 40 is outside the inputs 0 to 31\n";
+  testing::WriteFile(project, "[Phone0]\r\nNumber=+7\r\n[Event0]\r\nPin=40\r\nSend=1\r\n");
+  ProcessResult run = Cli({"check", project});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out, finding);
+  run = Cli({"export", project, "--image", image, "--source", source});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "warning: " + finding);
+  run = Cli({"check", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out + run.Err, "");
+}
+
+// Past the file size limit a write fails like any other, and the export is
+// rolled back instead of the program ending halfway.
+TEST(Cli, AFileSizeLimitIsAnOrdinaryWriteError) {
+  const testing::TempDir dir;
+  const std::string project = dir.File("p.sms"), image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+  std::string text = "[Phone0]\r\nNumber=+7\r\n";
+  for (int i = 0; i < 100; ++i) text += "[Event" + std::to_string(i) + "]\r\nSend=1\r\nText=" + std::to_string(i) + "\r\n";
+  testing::WriteFile(project, text);
+  testing::WriteFile(image, "old image");
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 4096;  // the image fits, its source does not
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const ProcessResult run = Cli({"export", project, "--image", image, "--source", source});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "Cannot create file " + source + ": file too large\n");
+  EXPECT_EQ(testing::ReadFile(image), "old image");
+  EXPECT_EQ(dir.EntryCount(), 2u);
 }
 
 }  // namespace

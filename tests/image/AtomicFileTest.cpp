@@ -25,16 +25,29 @@ TEST(AtomicFile, ReplacesTheFileKeepingItsPermissionsAndLinks) {
   EXPECT_EQ(dir.EntryCount(), 2u);
 }
 
-// A folder in the target's place fails only at the rename, after the write.
+// Whatever is not a regular file is refused before anything is written, a
+// FIFO included, which a write or a read back would wait on for ever.
 TEST(AtomicFile, FailureLeavesWhatWasThereAndNoTemporaryFile) {
   const testing::TempDir dir;
   fs::create_directory(dir.Path / "sms.bin");
-  for (const std::string& path : {dir.File("sms.bin"), dir.File("missing/sms.bin")}) {
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  fs::create_symlink("fifo", dir.Path / "to-fifo");
+  fs::create_symlink("nowhere", dir.Path / "dangling");
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.File("sms.bin"), "is a directory"},
+      {dir.File("missing/sms.bin"), "no such folder"},
+      {dir.File("fifo"), "not a regular file (a device, FIFO or socket)"},
+      {dir.File("to-fifo"), "not a regular file (a device, FIFO or socket)"},
+      {dir.File("dangling"), "a symbolic link to nothing"},
+      {"", "no file name"},
+  };
+  for (const auto& [path, reason] : cases) {
     EXPECT_EQ(testing::FailureOf([&] { WriteFileAtomically(path, "new"); }),
-              "Cannot create file " + path);
+              "Cannot create file " + path + ": " + reason);
   }
   EXPECT_TRUE(fs::is_directory(dir.Path / "sms.bin"));
-  EXPECT_EQ(dir.EntryCount(), 1u);
+  EXPECT_TRUE(fs::is_fifo(dir.Path / "fifo"));
+  EXPECT_EQ(dir.EntryCount(), 4u);
 }
 
 }  // namespace

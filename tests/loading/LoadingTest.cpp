@@ -232,17 +232,26 @@ std::string Image(std::size_t size) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// A new project's image: one block.
+const std::string ExportedImage("\x31\x73\x1C\x00\x09\x00\x1A\x00\x00\x08\x08\x00\x08\x00\x08\x00"
+                                "\x08\x00\x08\x00\x08\x00\x08\x00\x08\x00\x00\xD4", 28);
+
 TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("sms.bin"), Image(300));
+  testing::WriteFile(dir.File("exported.bin"), ExportedImage);
   testing::ChildProcess simulate({SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:0", "--save-image", dir.File("received.bin")});
   const std::string listening = simulate.ReadLine().value_or("");
   ASSERT_TRUE(listening.starts_with("listening on ")) << listening;
   const std::string gateway = listening.substr(std::string("listening on ").size());
 
-  testing::ChildProcess load({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", gateway, "--tries", "5"});
-  const Texts lines = load.RemainingLines();
+  // A file that is no image goes only with --force.
+  testing::ChildProcess load({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", gateway, "--tries", "5", "--force"});
+  Texts lines = load.RemainingLines();
   EXPECT_EQ(load.Wait(), 0);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "warning: " + dir.File("sms.bin") + ": offset 0: signature 0x0700 is not 0x7331; sent anyway (--force)");
+  lines.erase(lines.begin());
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(Texts(lines.begin(), lines.begin() + 4),
             (Texts{"Размер файла конфигурации 300 байт", "Обновление конфигурации АУ [1]",
@@ -251,9 +260,14 @@ TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
   EXPECT_TRUE(lines.back().starts_with("Загрузка конфигурации завершена (")) << lines.back();
   EXPECT_TRUE(std::ranges::none_of(lines, [](auto& line) { return line.find('\x1b') != std::string::npos; }));  // no colour into a pipe
   EXPECT_TRUE(simulate.ReadLine().value_or("").ends_with(" gateway info"));  // its log of the first exchange
+
+  // A shorter loading afterwards leaves no tail of the first in the unit.
+  testing::ChildProcess again({SMSCONF_CLI, "load", dir.File("exported.bin"), "--gateway", gateway, "--tries", "5"});
+  EXPECT_TRUE(again.RemainingLines().back().starts_with("Загрузка конфигурации завершена ("));
+  EXPECT_EQ(again.Wait(), 0);
   simulate.Signal(SIGTERM);
   EXPECT_EQ(simulate.Wait(), 0);
-  EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), Image(300));
+  EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), ExportedImage);
 }
 
 TEST(CmdLoad, FailuresEndWithTheirStatus) {
@@ -267,10 +281,13 @@ TEST(CmdLoad, FailuresEndWithTheirStatus) {
     std::string Message;
   } cases[] = {
       {{dir.File("sms.bin"), "--gateway", "192.168.1.1.5"}, 2, "Ошибка в написании IP адреса"},
-      {{dir.File("missing.bin")}, 1, "Ошибка чтения файла"},
-      {{dir.Path.string()}, 1, "Ошибка чтения файла"},
+      {{dir.File("sms.bin"), "--gateway", "192.168.1"}, 2, "\"192.168.1\" (accepted: a.b.c.d or a.b.c.d:port"},
+      {{dir.File("missing.bin")}, 1, "Ошибка чтения файла " + dir.File("missing.bin") + ": no such file"},
+      {{dir.Path.string()}, 1, "Ошибка чтения файла " + dir.Path.string() + ": is a directory"},
       {{dir.File("large.bin")}, 1, "Файл конфигурации больше 65536 байт"},
-      {{dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "1", "--timeout", "100"}, 1,
+      {{dir.File("sms.bin")}, 1, dir.File("sms.bin") + ": offset 0: image of 10 bytes is shorter than the smallest"},
+      {{dir.File("sms.bin")}, 1, "The image is damaged and was not sent; --force sends it anyway."},
+      {{dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "1", "--timeout", "100", "--force"}, 1,
        "Ошибка! Нет связи с ВЕЛАР"},
   };
   for (const auto& c : cases) {
@@ -285,17 +302,18 @@ TEST(CmdLoad, FailuresEndWithTheirStatus) {
 
 TEST(CmdLoad, CtrlCAbortsTheRunningRequest) {
   testing::TempDir dir;
-  testing::WriteFile(dir.File("sms.bin"), Image(10));
   testing::UdpPeer silent;  // without the interrupt the first request alone would take 50 seconds
+  testing::WriteFile(dir.File("sms.bin"), ExportedImage);
   testing::ChildProcess load({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "100",
                      "--timeout", "500"});
   Texts lines;
   for (int i = 0; i < 3; ++i) lines.push_back(load.ReadLine().value_or(""));
   load.Signal(SIGINT);
   EXPECT_EQ(load.Wait(), 130);
-  EXPECT_EQ(lines, (Texts{"Размер файла конфигурации 10 байт", "Обновление конфигурации АУ [1]",
+  EXPECT_EQ(lines, (Texts{"Размер файла конфигурации 28 байт", "Обновление конфигурации АУ [1]",
                           "Подключение к ВЕЛАР по адресу [" + silent.Address() + "]"}));
-  EXPECT_TRUE(load.RemainingLines().empty());
+  EXPECT_EQ(load.RemainingLines(), (Texts{"Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" "
+                                          "до следующей полной загрузки"}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 #include <vector>
 
 namespace smsconf {
@@ -129,20 +130,50 @@ TEST_F(CompileTest, RefusesWhatTheImageCannotHoldAndKeepsOldFiles) {
   EXPECT_EQ(Dir.EntryCount(), 2u);
 }
 
-TEST_F(CompileTest, UnwritableFilesThrowAndChangeNothing) {
+// Every refusal comes before anything is written: the old files stay, and
+// no temporary file is left.
+TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   WriteFile(Image, "old image");
   WriteFile(Dir.File("plain"), "x");
-  const std::string blocked = Dir.File("plain") + "/stdcfg.c";
-  const CProject project;
-  // The image cannot be written; then it could, but the source cannot.
-  for (const auto& [source, image] : {std::pair(Source, blocked), std::pair(blocked, Image)}) {
-    EXPECT_EQ(FailureOf([&] { project.Compile(source, image); }), "Cannot create file " + blocked);
-    EXPECT_EQ(ReadFile(Image), "old image");
+  const std::string project = Dir.File("p.sms"), fifo = Dir.File("fifo"), big = Dir.File("big.bin");
+  WriteFile(project, "[Phone0]\r\nNumber=1\r\n");
+  WriteFile(big, std::string(512 * 1024 + 1, 'x'));
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_symlink("sms.bin", Dir.Path / "link.bin");
+  const std::string blocked = Dir.File("plain") + "/stdcfg.c", link = Dir.File("link.bin");
+  const std::string notRegular = ": not a regular file (a device, FIFO or socket)";
+  struct Case { std::string source, image, message; };
+  const Case cases[] = {
+      {Source, blocked, "Cannot create file " + blocked + ": a folder on the way is not a folder"},
+      {blocked, Image, "Cannot create file " + blocked + ": a folder on the way is not a folder"},
+      {Source, fifo, "Cannot create file " + fifo + notRegular},
+      {fifo, Image, "Cannot create file " + fifo + notRegular},
+      {Source, Dir.Path.string(), "Cannot create file " + Dir.Path.string() + ": is a directory"},
+      {Image, Image, "Cannot create file " + Image + ": it is also the image file"},
+      {link, Image, "Cannot create file " + link + ": it is also the image file"},
+      {Source, project, "Cannot create file " + project + ": it is the project file being compiled"},
+      {Dir.File("./p.sms"), Image, "Cannot create file " + Dir.File("./p.sms") + ": it is the project file being compiled"},
+      {Source, big, "Cannot create file " + big + ": the file there is larger than any image or source, so it is not replaced"},
+  };
+  CProject compiled;
+  compiled.FileName = project;
+  for (const Case& c : cases) {
+    EXPECT_EQ(FailureOf([&] { compiled.Compile(c.source, c.image); }), c.message);
   }
-  EXPECT_EQ(Dir.EntryCount(), 2u);  // no source written, no temporary files
-  std::filesystem::remove(Image);   // without an earlier image, none is left either
-  EXPECT_EQ(FailureOf([&] { project.Compile(blocked, Image); }), "Cannot create file " + blocked);
-  EXPECT_FALSE(std::filesystem::exists(Image));
+  EXPECT_EQ(ReadFile(Image), "old image");
+  EXPECT_EQ(ReadFile(project), "[Phone0]\r\nNumber=1\r\n");
+  EXPECT_EQ(ReadFile(big).size(), 512u * 1024 + 1);
+  EXPECT_EQ(Dir.EntryCount(), 6u);  // no source written, no temporary files
+}
+
+// A source that fails only once the image is written takes the image back
+// with it: without an earlier image, none is left.
+TEST_F(CompileTest, AFailedSourceLeavesNoNewImage) {
+  WriteFile(Dir.File("plain"), "x");
+  const std::string blocked = Dir.File("plain") + "/stdcfg.c";
+  EXPECT_EQ(FailureOf([&] { CProject().Compile(blocked, Image); }),
+            "Cannot create file " + blocked + ": a folder on the way is not a folder");
+  EXPECT_EQ(Dir.EntryCount(), 1u);
 }
 
 }  // namespace

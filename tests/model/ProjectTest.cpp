@@ -2,11 +2,13 @@
 
 #include "common/Failure.h"
 #include "common/TempDir.h"
+#include "image/AtomicFile.h"
 #include "model/EventBuilder.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <sys/resource.h>
 #include <tuple>
 
@@ -94,15 +96,29 @@ TEST_F(ProjectTest, ReadsByTheFileRulesAndKeepsWhatItDoesNotOwn) {
 
 TEST_F(ProjectTest, FailuresNameThePathAndChangeNothing) {
   AddEvent(*Project.Events, 1, false, 0, 1, "kept");
-  Project.FileName = Dir.Path.string();  // a folder cannot be read as a file
-  EXPECT_EQ(FailureOf([&] { Project.Load(); }), "Cannot open file " + Project.FileName);
+  const std::string huge = Dir.File("huge.sms");
+  WriteFile(huge, std::string(16 * 1024 * 1024 + 1, '\n'));
+  const std::pair<std::string, std::string> unreadable[] = {
+      {Dir.Path.string(), "is a directory"},
+      {huge, "larger than 16 MiB, too large for a project file"},
+  };
+  for (const auto& [path, reason] : unreadable) {
+    Project.FileName = path;
+    EXPECT_EQ(FailureOf([&] { Project.Load(); }), "Cannot open file " + path + ": " + reason);
+  }
   EXPECT_EQ(Project.Events->Count(), 1);
+  std::filesystem::remove(huge);
 
   const std::string plain = Dir.File("plain");
   WriteFile(plain, "x");
-  for (const std::string& path : {std::string(), plain + "/p.sms", Dir.File("none/p.sms")}) {
+  const std::pair<std::string, std::string> unwritable[] = {
+      {"", "Cannot create file : no file name"},
+      {plain + "/p.sms", "Cannot create file " + plain + "/p.sms: a folder on the way is not a folder"},
+      {Dir.File("none/p.sms"), "Cannot create file " + Dir.File("none/p.sms") + ": no such folder"},
+  };
+  for (const auto& [path, message] : unwritable) {
     Project.FileName = path;
-    EXPECT_EQ(FailureOf([&] { Project.Save(); }), "Cannot create file " + path);
+    EXPECT_EQ(FailureOf([&] { Project.Save(); }), message);
   }
   EXPECT_EQ(Dir.EntryCount(), 1u);
 
@@ -117,13 +133,14 @@ TEST_F(ProjectTest, SaveFailingMidwayLeavesTheOldFile) {
   Project.Save();
   const std::string before = ReadFile(Path);
   for (int i = 0; i < 2000; ++i) AddEvent(*Project.Events, 0, false, i, 1, std::string(60, 'x'));
-  const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+  const auto savedSignal = std::signal(SIGXFSZ, SIG_DFL);
+  IgnoreFileSizeLimitSignal();
   rlimit saved{};
   ::getrlimit(RLIMIT_FSIZE, &saved);
   rlimit small = saved;
   small.rlim_cur = 4096;
   ::setrlimit(RLIMIT_FSIZE, &small);
-  EXPECT_EQ(FailureOf([&] { Project.Save(); }), "Cannot create file " + Path);
+  EXPECT_EQ(FailureOf([&] { Project.Save(); }), "Cannot create file " + Path + ": file too large");
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, savedSignal);
   EXPECT_EQ(ReadFile(Path), before);

@@ -1,0 +1,37 @@
+// smsconf-cli check PROJECT: lists every place where a project file does not
+// mean what it seems to, one line each.
+
+#include "cli/Command.h"
+#include "cli/FindingText.h"
+#include "model/ProjectCheck.h"
+
+#include <iostream>
+
+namespace smsconf::cli {
+
+namespace {
+
+constexpr int CheckOrder = 5;
+
+int RunCheck(const std::string& path) {
+  try {
+    const std::vector<ProjectFinding> findings = CheckProjectFile(path);
+    for (const ProjectFinding& finding : findings) std::cout << FindingText(path, finding) << '\n';
+    return findings.empty() ? ExitOk : ExitFailure;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return ExitFailure;
+  }
+}
+
+const bool Registered = RegisterCommand({CheckOrder, [](CLI::App& app) {
+  auto path = std::make_shared<std::string>();
+  CLI::App* sub = app.add_subcommand(
+      "check", "List every place where a project file does not mean what it seems to (exit 1 if any)");
+  sub->add_option("PROJECT", *path, "Project file (.sms)")->required();
+  return std::function<int()>([path] { return RunCheck(*path); });
+}});
+
+}  // namespace
+
+}  // namespace smsconf::cli

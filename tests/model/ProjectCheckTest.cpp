@@ -1,0 +1,93 @@
+#include "model/ProjectCheck.h"
+
+#include "common/Failure.h"
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace smsconf {
+namespace {
+
+using Findings = std::vector<std::string>;
+
+Findings Check(const std::string& text) {
+  Findings lines;
+  for (const ProjectFinding& f : CheckProjectText(text)) {
+    lines.push_back(std::to_string(f.Line) + " [" + f.Section + "] " + f.Key + ": " + f.Message);
+  }
+  return lines;
+}
+
+// Lines 1 to 4 are a sound project: one event to a phone with a number.
+const std::string Sound = "[Phone0]\nNumber=+7\n[Event0]\nSend=1\n";
+
+TEST(ProjectCheck, NamesEveryPlaceThatDoesNotMeanWhatItSeems) {
+  const std::string utf8 = "Привет";  // this source file is UTF-8
+  const struct {
+    std::string text;
+    Findings expected;
+  } cases[] = {
+      {Sound, {}},
+      {Sound + "Pin=12abc", {"5 [Event0] Pin: \"12abc\" is not an integer in the 32-bit range; read as 0"}},
+      {Sound + "Delay=", {"5 [Event0] Delay: \"\" is not an integer in the 32-bit range; read as 0"}},
+      {Sound + "Pin=99999999999999999999",
+       {"5 [Event0] Pin: \"99999999999999999999\" is not an integer in the 32-bit range; read as 0"}},
+      {Sound + "Pin=32", {"5 [Event0] Pin: Pin 32 is outside the inputs 0 to 31"}},
+      {Sound + "Pin=0x1F\nDelay=3600\nNeg=1", {}},
+      {Sound + "Delay=3601", {"5 [Event0] Delay: Delay 3601 is outside 0 to 3600 seconds"}},
+      {Sound + "Neg=-1", {"5 [Event0] Neg: Neg -1 is neither 0 (rising) nor 1 (falling); read as falling"}},
+      {Sound + "send=257",
+       {"4 [Event0] Send: ignored: the key is repeated at line 5, and only the last value is read",
+        "5 [Event0] Send: Send 257 is outside 0 to 255; only its low 8 bits count: 1"}},
+      {Sound + "[Event2]\nSend=1",
+       {"5 [Event2] : never read: events are read from Event0 up to the first missing or empty "
+        "section, here Event1"}},
+      {Sound + "[Event1]\n[Event2]\nSend=1",
+       {"6 [Event2] : never read: events are read from Event0 up to the first missing or empty "
+        "section, here Event1"}},
+      {Sound + "[Phone8]\nNumber=1", {"5 [Phone8] : never read: the phone slots are Phone0 to Phone7"}},
+      {Sound + "[event0]\nSend=1",
+       {"3 [Event0] : ignored: the section is repeated at line 5, and only the last occurrence is read"}},
+      {"\xEF\xBB\xBF" + Sound,
+       {"1 [] : the file starts with a UTF-8 byte-order mark, so its first line is not read",
+        "1 [] : 2 line(s) before the first section are not read",
+        "4 [Event0] Send: sends to phone slot 0, whose number is empty"}},
+      {"; a comment\nkey=1\n" + Sound, {"2 [] : 1 line(s) before the first section are not read"}},
+      {Sound + "Text=" + utf8, {"5 [Event0] Text: the text looks like UTF-8, not Windows-1251"}},
+      {Sound + "Text=\xCF\xF0\xE8\xE2\xE5\xF2", {}},  // Привет in Windows-1251
+      {Sound + "Text=a\x01z", {"5 [Event0] Text: the text holds control bytes"}},
+      {"[Phone1]\nComment=a\x1b[2Jz\n", {"2 [Phone1] Comment: the text holds control bytes"}},
+      {Sound + "Text=" + std::string(70, 'x'), {}},
+      {Sound + "Text=" + std::string(71, 'x'),
+       {"5 [Event0] Text: the text has 71 characters, more than the 70 the event dialog allows"}},
+      {"[Other]\nkey=1\n", {"0 [] : no Phone or Event section: the file loads as a blank project"}},
+      {"", {"0 [] : no Phone or Event section: the file loads as a blank project"}},
+      {"[Event0]\nPin=1\n", {"1 [Event0] Send: the event has no recipients"}},
+      {Sound + "Send=0x81",
+       {"4 [Event0] Send: ignored: the key is repeated at line 5, and only the last value is read",
+        "5 [Event0] Send: sends to phone slot 7, whose number is empty"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Check(c.text), c.expected) << c.text;
+}
+
+// A file of nothing but repeats lists a bounded number of them.
+TEST(ProjectCheck, ListsAtMostAThousandFindings) {
+  std::string text = Sound;
+  for (int i = 0; i < 1002; ++i) text += "[S]\n";
+  const Findings findings = Check(text);
+  ASSERT_EQ(findings.size(), 1001u);
+  EXPECT_EQ(findings.back(), "0 [] : 1 more findings are not listed");
+}
+
+TEST(ProjectCheck, ReadsTheFileOrSaysWhyNot) {
+  const testing::TempDir dir;
+  const std::string path = dir.File("p.sms");
+  testing::WriteFile(path, Sound + "Pin=40");
+  ASSERT_EQ(CheckProjectFile(path).size(), 1u);
+  EXPECT_EQ(CheckProjectFile(path)[0].Line, 5u);
+  EXPECT_EQ(testing::FailureOf([&] { CheckProjectFile(dir.File("none.sms")); }),
+            "Cannot open file " + dir.File("none.sms") + ": no such file");
+}
+
+}  // namespace
+}  // namespace smsconf
