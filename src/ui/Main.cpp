@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "image/AtomicFile.h"
 #include "image/ExportPaths.h"
 #include "ui/ActionButton.h"
 #include "ui/Application.h"
@@ -178,6 +179,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 int RunProgram(int argc, char** argv) {
+  IgnoreFileSizeLimitSignal();
   TApplication application(argc, argv);
   const QStringList arguments = QCoreApplication::arguments();
   try {
