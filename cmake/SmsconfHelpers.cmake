@@ -17,11 +17,15 @@ function(smsconf_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
-# A GoogleTest program made of every .cpp in the calling folder; each test
-# becomes one CTest test.
+# A GoogleTest program made of every .cpp in the calling folder but those
+# named in EXCLUDE (a folder's GUI tests go in a program of their own); each
+# test becomes one CTest test.
 function(smsconf_add_test name)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
   if(NOT sources)
     return()
   endif()

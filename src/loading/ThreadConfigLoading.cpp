@@ -97,6 +97,7 @@ bool CThreadConfigLoading::Start() {
   Thread = std::jthread([this](std::stop_token token) {
     StopToken = std::move(token);
     Execute();
+    if (OnEnd) OnEnd();
   });
   return true;
 }
@@ -320,6 +321,7 @@ int CThreadConfigLoading::UploadImage(int blockSize) {
       // keeps only the low two of them.
       if (block.EchoAddress == (address & LowAddressMask)) {
         offset += length;
+        if (OnProgress) OnProgress(offset, size);
         const std::uint32_t percent = ((offset + 1) * PercentScale) / size;
         Log(Info, Text().BlockDone + std::to_string(percent) + Text().Percent);
       }

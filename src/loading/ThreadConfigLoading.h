@@ -77,6 +77,8 @@ class CThreadConfigLoading {
   using LinkSettingsProvider = std::function<LinkSettings()>;
   using FinalStepHandler = std::function<void(int step)>;
   using PauseObserver = std::function<void(std::chrono::milliseconds nominal)>;
+  using ProgressHandler = std::function<void(std::uint32_t written, std::uint32_t total)>;
+  using EndHandler = std::function<void()>;
 
   // Created without a thread (suspended); Start runs it.
   CThreadConfigLoading();
@@ -93,6 +95,8 @@ class CThreadConfigLoading {
   LinkSettingsProvider CurrentLinkSettings;  // tries and time-out for the upload; none = keep the transport's
   FinalStepHandler OnFinalStep;              // told once which final step was reached
   PauseObserver OnPause;                     // told every fixed pause before it is waited
+  ProgressHandler OnProgress;                // told the image bytes confirmed after every block
+  EndHandler OnEnd;                          // told last, when the thread body has returned
   LoadingPauses Pauses;
 
   // Starts the thread; false when it was started before.

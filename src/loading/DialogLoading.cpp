@@ -1,0 +1,218 @@
+#include "loading/DialogLoading.h"
+
+#include <QColor>
+#include <QFont>
+#include <QMessageBox>
+#include <QPalette>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "image/ExportPaths.h"
+#include "image/ImageDecoder.h"
+#include "link/Parseip.h"
+#include "text/Cp1251.h"
+#include "ui_DialogLoading.h"
+
+namespace smsconf {
+
+TDlgLoading* DlgLoading = nullptr;
+
+namespace {
+
+const QColor InfoColour(0x00, 0x00, 0x00);
+const QColor AlertColour(0xFF, 0x00, 0x00);
+const QColor SuccessColour(0x00, 0x80, 0x00);
+constexpr int ProgressFontPixels = 16;
+constexpr int FullPercent = 100;
+
+// What the engineer typed last, for the next opening within this run; the
+// first opening shows the form's own defaults.
+struct Fields {
+  QString Gateway;
+  int Unit = 0;
+  int Tries = 0;
+  int Timeout = 0;
+};
+std::optional<Fields> LastFields;
+
+QString FromCp1251(const std::string& bytes) { return QString::fromStdString(text::Cp1251ToUtf8(bytes)); }
+
+std::uintmax_t FileSize(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::file_size(path, ignored);
+}
+
+}  // namespace
+
+TDlgLoading::TDlgLoading(QWidget* owner) : QDialog(owner), Form(std::make_unique<Ui::TDlgLoading>()) {
+  Form->setupUi(this);
+  QFont progressFont(QStringLiteral("Calibri"));
+  progressFont.setPixelSize(ProgressFontPixels);
+  progressFont.setBold(true);
+  Form->LabelProgress2->setFont(progressFont);
+  QPalette panel = Form->Panel14->palette();
+  panel.setColor(QPalette::Window, Qt::white);
+  Form->Panel14->setPalette(panel);
+  RestoreFields();
+  KeepLinkSettings();
+  connect(Form->Button1, &QPushButton::clicked, this, &TDlgLoading::Button1Click);
+  connect(Form->CSpinEdit1, &QSpinBox::valueChanged, this, &TDlgLoading::KeepLinkSettings);
+  connect(Form->CSpinEdit3, &QSpinBox::valueChanged, this, &TDlgLoading::KeepLinkSettings);
+  FormCreate();
+}
+
+// Runs before the controls go, which the loading still writes its lines to.
+TDlgLoading::~TDlgLoading() { FormDestroy(); }
+
+void TDlgLoading::Execute(QWidget* owner) {
+  auto dialog = std::make_unique<TDlgLoading>(owner);
+  DlgLoading = dialog.get();
+  dialog->exec();
+  dialog.reset();
+  DlgLoading = nullptr;
+}
+
+// The transport has no address yet, so this first Open makes no socket;
+// "Загрузить" opens it for real.
+void TDlgLoading::FormCreate() {
+  Rpc = std::make_unique<CRPCInterface>();
+  Rpc->Open();
+}
+
+void TDlgLoading::FormDestroy() {
+  StopLoading();
+  RememberFields();
+  Rpc.reset();
+}
+
+void TDlgLoading::StopLoading() {
+  if (!Thread) return;
+  if (Thread->Started()) {
+    // Abort ends a request under way at once; the lines the worker still
+    // writes on its way out are shown, and nothing else of the dialog runs.
+    Rpc->Abort = true;
+    Thread->RequestStop();
+    HandOver->ShowUntilEnded([this](const CLogHandOver::Line& line) { ShowLog(line); });
+    Thread->Wait();
+  }
+  Thread.reset();
+  HandOver.reset();
+}
+
+void TDlgLoading::Button1Click() {
+  StopLoading();
+  CParseIP address;
+  if (!address.Parse(Form->Edit1->text().toStdString(), RpcDefaultPort)) {
+    Warn(QStringLiteral("Ошибка в написании IP адреса"));
+    return;
+  }
+  Form->ListBox3->clear();
+  Form->ProgressBar1->setValue(0);
+  UploadPercent = 0;
+  PrepareLoading();
+  if (!ReadImage() || !AcceptImage()) return;
+  Form->ListBox3->addItem(QStringLiteral("Размер файла конфигурации %1 байт").arg(Thread->ImageSize));
+  StartLoading();
+}
+
+void TDlgLoading::PrepareLoading() {
+  Thread = std::make_unique<CThreadConfigLoading>();
+  Rpc->Abort = false;
+  Thread->Client.Rpc = Rpc.get();
+  Rpc->AddressText = Form->Edit1->text().toStdString();
+  Rpc->Tries = Form->CSpinEdit1->value();
+  Rpc->Timeout = static_cast<std::uint32_t>(Form->CSpinEdit3->value());
+  Rpc->Open();  // a transport that cannot open shows up as the first request failing
+  Thread->Client.Address = static_cast<std::uint32_t>(Form->CSpinEdit2->value());
+  Thread->ImageAddress = CThreadConfigLoading::ConfigImageAddress;
+}
+
+// The image that the last export wrote. One that does not fit the unit's
+// image buffer is refused whole rather than cut.
+bool TDlgLoading::ReadImage() {
+  const std::string path = DefaultImagePath();
+  switch (Thread->LoadImage(path)) {
+    case CThreadConfigLoading::ImageLoad::Loaded: return true;
+    case CThreadConfigLoading::ImageLoad::Unreadable: Warn(QStringLiteral("Ошибка чтения файла")); break;
+    case CThreadConfigLoading::ImageLoad::TooLarge:
+      Warn(QStringLiteral("Файл конфигурации слишком велик (%1 байт)").arg(FileSize(path)));
+      break;
+  }
+  return false;
+}
+
+// A damaged image would leave the unit with a configuration it cannot use;
+// the engineer decides whether it goes all the same.
+bool TDlgLoading::AcceptImage() {
+  const ImageDecodeResult image = CImageDecoder::Decode(std::span(Thread->Image.data(), Thread->ImageSize));
+  if (image.Ok) return true;
+  const QString text = QStringLiteral("Файл конфигурации повреждён: %1\nЗагрузить всё равно?")
+                           .arg(QString::fromStdString(image.Defect));
+  QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void TDlgLoading::StartLoading() {
+  HandOver = std::make_unique<CLogHandOver>();
+  CLogHandOver* const handOver = HandOver.get();
+  Thread->Pauses = Pauses;
+  Thread->Sink = [this, handOver](int kind, const std::string& text) {
+    handOver->Hand(kind, text, [this] { QMetaObject::invokeMethod(this, "ShowPendingLog", Qt::QueuedConnection); });
+  };
+  Thread->CurrentLinkSettings = [this] { return Link.load(); };
+  Thread->OnProgress = [this](std::uint32_t written, std::uint32_t total) {
+    UploadPercent = static_cast<int>(std::min<std::uint64_t>(std::uint64_t{written} * FullPercent / total, FullPercent));
+  };
+  Thread->OnEnd = [handOver] { handOver->WorkerEnded(); };
+  Thread->Start();
+}
+
+void TDlgLoading::ShowPendingLog() {
+  if (HandOver) HandOver->ShowPending([this](const CLogHandOver::Line& line) { ShowLog(line); });
+}
+
+void TDlgLoading::ShowLog(const CLogHandOver::Line& line) {
+  const QColor colour = line.Kind == CThreadConfigLoading::Alert     ? AlertColour
+                        : line.Kind == CThreadConfigLoading::Success ? SuccessColour
+                                                                     : InfoColour;
+  QPalette palette = Form->LabelProgress2->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  Form->LabelProgress2->setPalette(palette);
+  const QString text = FromCp1251(line.Text);
+  Form->LabelProgress2->setText(text);
+  Form->LabelProgress2->setAccessibleName(text);
+  Form->ListBox3->addItem(text);
+  Form->ListBox3->scrollToBottom();
+  Form->ProgressBar1->setValue(line.Kind == CThreadConfigLoading::Success ? FullPercent : UploadPercent.load());
+}
+
+void TDlgLoading::Warn(const QString& text) {
+  QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, this);
+  box.exec();
+}
+
+// The upload takes the tries and time-out afresh; the worker reads them
+// from here, never from the fields.
+void TDlgLoading::KeepLinkSettings() {
+  Link = LinkSettings{Form->CSpinEdit1->value(), static_cast<std::uint32_t>(Form->CSpinEdit3->value())};
+}
+
+void TDlgLoading::RestoreFields() {
+  if (!LastFields) return;
+  Form->Edit1->setText(LastFields->Gateway);
+  Form->CSpinEdit2->setValue(LastFields->Unit);
+  Form->CSpinEdit1->setValue(LastFields->Tries);
+  Form->CSpinEdit3->setValue(LastFields->Timeout);
+}
+
+void TDlgLoading::RememberFields() const {
+  LastFields = Fields{Form->Edit1->text(), Form->CSpinEdit2->value(), Form->CSpinEdit1->value(),
+                      Form->CSpinEdit3->value()};
+}
+
+}  // namespace smsconf

@@ -1,0 +1,270 @@
+// The loading dialog driven as the engineer drives it, against the
+// simulated gateway and unit on 127.0.0.1, with the fixed pauses shrunk.
+
+#include "loading/DialogLoading.h"
+
+#include <QAccessible>
+#include <QAccessibleInterface>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QSpinBox>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "common/GuiTest.h"
+#include "common/TempDir.h"
+#include "common/UdpPeer.h"
+#include "image/ExportPaths.h"
+#include "model/Project.h"
+#include "sim/Simulator.h"
+
+namespace smsconf {
+namespace {
+
+using testing::Control;
+
+const QString Completed = QStringLiteral("Загрузка конфигурации завершена (");
+
+QString AccessibleName(QObject* object) { return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name); }
+
+struct Unit {
+  explicit Unit(std::chrono::milliseconds replyDelay = {}) : Simulator([&] {
+    sim::SimulatorOptions options;
+    options.Port = 0;
+    options.ReplyDelay = replyDelay;
+    return options;
+  }()) {
+    EXPECT_TRUE(Simulator.Start());
+  }
+  QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(Simulator.Port()); }
+  std::string Image() const {
+    const std::vector<std::uint8_t> bytes = Simulator.ReceivedImage();
+    return std::string(bytes.begin(), bytes.end());
+  }
+  sim::CSimulator Simulator;
+};
+
+// The fixed image path lies in a fresh home folder of the test's own.
+class DialogLoading : public ::testing::Test {
+ protected:
+  DialogLoading() { ::setenv("HOME", Home.Path.c_str(), 1); }
+
+  // What "Экспорт" writes for the sample project; its bytes.
+  static std::string ExportSample() {
+    CProject project;
+    project.FileName = SMSCONF_SOURCE_DIR "/examples/pumping-station.sms";
+    project.Load();
+    project.Compile(DefaultSourcePath());
+    return testing::ReadFile(DefaultImagePath());
+  }
+
+  static std::unique_ptr<TDlgLoading> Open(const QString& gateway, int tries = 5, int timeout = 200) {
+    auto dialog = std::make_unique<TDlgLoading>(nullptr);
+    Fill(dialog.get(), gateway, tries, timeout);
+    dialog->show();
+    return dialog;
+  }
+
+  // Every field, as the dialog may show what an earlier test typed.
+  static void Fill(QWidget* dialog, const QString& gateway, int tries, int timeout, int unit = 1) {
+    static_cast<TDlgLoading*>(dialog)->Pauses.Scale = 0.0;
+    auto* edit = Control<QLineEdit>(dialog, "Edit1");
+    edit->clear();
+    QTest::keyClicks(edit, gateway);
+    Control<QSpinBox>(dialog, "CSpinEdit2")->setValue(unit);
+    Control<QSpinBox>(dialog, "CSpinEdit1")->setValue(tries);
+    Control<QSpinBox>(dialog, "CSpinEdit3")->setValue(timeout);
+  }
+  static std::string Fields(QWidget* dialog) {
+    return QStringLiteral("%1 %2 %3 %4")
+        .arg(Control<QLineEdit>(dialog, "Edit1")->text())
+        .arg(Control<QSpinBox>(dialog, "CSpinEdit2")->value())
+        .arg(Control<QSpinBox>(dialog, "CSpinEdit1")->value())
+        .arg(Control<QSpinBox>(dialog, "CSpinEdit3")->value())
+        .toStdString();
+  }
+
+  static void Press(QWidget* dialog) { QTest::mouseClick(Control<QPushButton>(dialog, "Button1"), Qt::LeftButton); }
+
+  static QStringList Lines(QWidget* dialog) {
+    QStringList lines;
+    auto* list = Control<QListWidget>(dialog, "ListBox3");
+    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+    return lines;
+  }
+  static bool WaitForLast(QWidget* dialog, const QString& start) {
+    return testing::WaitUntil([&] { return Lines(dialog).value(Lines(dialog).size() - 1).startsWith(start); }, 60000);
+  }
+  static QColor LabelColour(QWidget* dialog) {
+    return Control<QLabel>(dialog, "LabelProgress2")->palette().color(QPalette::WindowText);
+  }
+
+  testing::TempDir Home;
+};
+
+// The first opening of the run shows the defaults, later ones what was
+// typed last; this test comes first, so that its opening is the run's first.
+TEST_F(DialogLoading, FieldsKeepTheirLastValues) {
+  std::vector<std::string> shown;
+  for (int opening = 0; opening < 2; ++opening) {
+    testing::ModalAnswer answer([&](QWidget* modal) {
+      shown.push_back(Fields(modal));
+      Fill(modal, "10.0.0.7:1200", 3, 400, 9);
+      modal->close();
+    });
+    TDlgLoading::Execute(nullptr);
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"192.168.1.1 1 15 250", "10.0.0.7:1200 9 3 400"}));
+}
+
+TEST_F(DialogLoading, WritesTheExportedImageAndShowsEveryStep) {
+  const std::string image = ExportSample();
+  Unit unit;
+  auto dialog = Open(unit.Address());
+  Press(dialog.get());
+  ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
+
+  const QString size = QString::number(image.size());
+  QStringList expected = {
+      "Размер файла конфигурации " + size + " байт", "Обновление конфигурации АУ [1]",
+      "Подключение к ВЕЛАР по адресу [" + unit.Address() + "]", "Выполнено подключение к [127.0.0.1]",
+      "Идентификатор [SMS-AU SIM 1.00]", "Переводим АУ в режим \"BOOT\"", "АУ в режиме \"ОБНОВЛЕНИЕ ПРОШИВКИ\"",
+      "Переводим АУ в режим \"ЗАГРУЗКА КОНФИГУРАЦИИ\"", "АУ в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"",
+      "Загрузка файла конфигурации (" + size + " байт)"};
+  for (std::size_t block = 0; block < (image.size() + 63) / 64; ++block) expected << "Выполнено N %";
+  expected << "Загрузка завершена" << "Завершение" << "АУ в режиме \"РАБОТА\"" << "Переводим АУ в режим \"РАБОТА\""
+           << "Идентификатор [SMS-AU SIM 1.00]" << "completed";
+  QStringList lines = Lines(dialog.get());
+  lines.replaceInStrings(QRegularExpression("^Выполнено \\d+ %$"), "Выполнено N %");
+  lines.replaceInStrings(QRegularExpression("^Загрузка конфигурации завершена \\(\\d+ мс\\)$"), "completed");
+  EXPECT_EQ(lines.join('\n').toStdString(), expected.join('\n').toStdString());
+  EXPECT_EQ(unit.Image(), image);
+
+  auto* label = Control<QLabel>(dialog.get(), "LabelProgress2");
+  auto* list = Control<QListWidget>(dialog.get(), "ListBox3");
+  EXPECT_EQ(label->text(), Lines(dialog.get()).last());
+  EXPECT_EQ(LabelColour(dialog.get()), QColor(0x00, 0x80, 0x00));
+  EXPECT_EQ(Control<QProgressBar>(dialog.get(), "ProgressBar1")->value(), 100);
+  EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+  // What a screen reader is told.
+  EXPECT_EQ(AccessibleName(label), label->text());
+  QAccessibleInterface* listAccess = QAccessible::queryAccessibleInterface(list);
+  EXPECT_EQ(listAccess->child(listAccess->childCount() - 1)->text(QAccessible::Name), label->text());
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Control<QLineEdit>(dialog.get(), "Edit1"))->text(QAccessible::Value),
+            unit.Address());
+  for (const char* field : {"Label2", "Label8", "Label9"}) {
+    auto* caption = Control<QLabel>(dialog.get(), field);
+    EXPECT_EQ(AccessibleName(caption->buddy()), caption->text()) << field;
+  }
+}
+
+// Every check comes as a warning box with an empty caption, before any
+// request goes out. An empty image is damaged, but goes when the engineer
+// says so.
+TEST_F(DialogLoading, ChecksTheInputFirst) {
+  const struct {
+    const char* Name;
+    std::optional<std::string> Image;  // none: no image file
+    QString Gateway;
+    QString Box;  // a part of the box's text
+    QMessageBox::StandardButton Answer;
+    QString FirstLine;  // of the list afterwards; empty: no line
+  } cases[] = {
+      {"bad address", std::string(30, '\0'), "192.168.1.1.5", "Ошибка в написании IP адреса", QMessageBox::Ok,
+       "earlier run"},
+      {"no image", std::nullopt, "127.0.0.1", "Ошибка чтения файла", QMessageBox::Ok, ""},
+      {"too large", std::string(65537, 'x'), "127.0.0.1", "Файл конфигурации слишком велик (65537 байт)",
+       QMessageBox::Ok, ""},
+      {"damaged", std::string(30, '\0'), "127.0.0.1", "повреждён: offset 0: ", QMessageBox::No, ""},
+      {"damaged, loaded all the same", "", "127.0.0.1", "\nЗагрузить всё равно?", QMessageBox::Yes,
+       "Размер файла конфигурации 0 байт"},
+  };
+  for (const auto& c : cases) {
+    std::remove(DefaultImagePath().c_str());
+    if (c.Image) testing::WriteFile(DefaultImagePath(), *c.Image);
+    auto dialog = Open(c.Gateway);
+    Control<QListWidget>(dialog.get(), "ListBox3")->addItem("earlier run");
+    QString text;
+    testing::ModalAnswer answer([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(box, nullptr);
+      text = box->text();
+      EXPECT_TRUE(box->windowTitle().isEmpty() && box->icon() == QMessageBox::Warning) << c.Name;
+      testing::PressBoxButton(box, c.Answer);
+    });
+    Press(dialog.get());
+    EXPECT_TRUE(text.contains(c.Box)) << c.Name << ": " << text.toStdString();
+    EXPECT_EQ(Lines(dialog.get()).value(0), c.FirstLine) << c.Name;
+    EXPECT_EQ(dialog->Thread && dialog->Thread->Started(), c.Answer == QMessageBox::Yes) << c.Name;
+  }
+}
+
+// A second press aborts the loading under way, clears the list and starts
+// afresh, whether the first had only begun or was writing blocks.
+TEST_F(DialogLoading, PressingAgainStartsAfresh) {
+  const std::string image = ExportSample();
+  for (const bool midUpload : {false, true}) {
+    Unit unit;
+    auto dialog = Open(unit.Address());
+    auto* bar = Control<QProgressBar>(dialog.get(), "ProgressBar1");
+    Press(dialog.get());
+    if (midUpload) {
+      ASSERT_TRUE(testing::WaitUntil([&] { return bar->value() > 0; }));
+    }
+    Press(dialog.get());
+    EXPECT_EQ(bar->value(), 0) << midUpload;
+    ASSERT_TRUE(WaitForLast(dialog.get(), Completed)) << midUpload;
+    const QStringList lines = Lines(dialog.get());
+    EXPECT_TRUE(lines.front().startsWith("Размер файла конфигурации ")) << midUpload;
+    EXPECT_EQ(lines.filter("Обновление конфигурации АУ [1]").size(), 1) << midUpload;
+    EXPECT_EQ(unit.Image(), image) << midUpload;
+  }
+}
+
+// Closing aborts the request under way; without the abort it would wait
+// for up to 100 tries of half a second.
+TEST_F(DialogLoading, ClosingDuringABlockWriteEndsAtOnce) {
+  ExportSample();
+  Unit unit(std::chrono::milliseconds(200));
+  QElapsedTimer closing;
+  testing::ModalAnswer answer([&](QWidget* modal) {
+    EXPECT_EQ(modal, DlgLoading);
+    Fill(modal, unit.Address(), 100, 500);
+    Press(modal);
+    const bool writing = WaitForLast(modal, "Загрузка файла конфигурации (");
+    closing.start();
+    modal->close();
+    EXPECT_TRUE(writing);
+  });
+  TDlgLoading::Execute(nullptr);
+  ASSERT_TRUE(answer.Answered());
+  EXPECT_LT(closing.elapsed(), 1000);
+  EXPECT_EQ(DlgLoading, nullptr);
+}
+
+TEST_F(DialogLoading, ReportsAMissingGatewayAfterEveryTry) {
+  ExportSample();
+  testing::UdpPeer silent;
+  const QString address = QString::fromStdString(silent.Address());
+  auto dialog = Open(address, 2, 100);
+  QElapsedTimer clock;
+  clock.start();
+  Press(dialog.get());
+  ASSERT_TRUE(WaitForLast(dialog.get(), "Ошибка!"));
+  EXPECT_GE(clock.elapsed(), 2 * 100);
+  EXPECT_EQ(Lines(dialog.get()).mid(1), (QStringList{"Обновление конфигурации АУ [1]",
+                                                     "Подключение к ВЕЛАР по адресу [" + address + "]",
+                                                     "Ошибка! Нет связи с ВЕЛАР"}));
+  EXPECT_EQ(LabelColour(dialog.get()), QColor(0xFF, 0x00, 0x00));
+}
+
+}  // namespace
+}  // namespace smsconf
