@@ -6,11 +6,11 @@
 #include "model/Event.h"
 #include "ui/ModalDialog.h"
 
+namespace smsconf {
+
 namespace Ui {
 class TDlgEvent;
 }
-
-namespace smsconf {
 
 // Edits one event: trigger input, edge, delay, text and recipients. The
 // caller fills EventData before showing the dialog and takes it back after

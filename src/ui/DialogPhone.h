@@ -5,11 +5,11 @@
 #include "model/Phone.h"
 #include "ui/ModalDialog.h"
 
+namespace smsconf {
+
 namespace Ui {
 class TDlgPhone;
 }
-
-namespace smsconf {
 
 // Edits one phone slot's number and comment. The caller fills PhoneData
 // before showing the dialog and takes it back after OK.

@@ -9,11 +9,11 @@
 
 class QMenu;
 
+namespace smsconf {
+
 namespace Ui {
 class TFrmEventList;
 }
-
-namespace smsconf {
 
 // The events as a table, kept sorted by input and edge; events are added,
 // edited and deleted through the pop-up menu, the keyboard or a

@@ -7,11 +7,11 @@
 #include "model/Phonelist.h"
 #include "ui/ListViewModel.h"
 
+namespace smsconf {
+
 namespace Ui {
 class TFrmPhoneList;
 }
-
-namespace smsconf {
 
 // The phone book as a table of the eight slots; a double-click edits the
 // selected slot's number and comment in a dialog.

@@ -9,6 +9,7 @@
 
 #include "image/AtomicFile.h"
 #include "image/ExportPaths.h"
+#include "loading/DialogLoading.h"
 #include "ui/ActionButton.h"
 #include "ui/Application.h"
 #include "ui_Main.h"
@@ -74,8 +75,6 @@ void TMainForm::BindActions() {
             [this, handler = handler] { TApplication::Guarded([this, handler] { (this->*handler)(); }); });
   }
   addActions({Form->ActionCompile});
-  // Writing into a unit comes with the loading dialog.
-  Form->ActionLoad->setEnabled(false);
   const auto changed = [this] { Modified = true; };
   connect(Form->FrmPhoneList1, &TFrmPhoneList::Changed, this, changed);
   connect(Form->FrmEventList1, &TFrmEventList::Changed, this, changed);
@@ -134,7 +133,8 @@ bool TMainForm::ChooseFile(QFileDialog* dialog) {
   return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
 }
 
-void TMainForm::ActionLoadExecute() {}
+// Sends the image that the last export wrote; nothing is compiled first.
+void TMainForm::ActionLoadExecute() { TDlgLoading::Execute(this); }
 
 void TMainForm::ActionCompileExecute() {
   const std::int32_t size = Project->Compile(DefaultSourcePath());

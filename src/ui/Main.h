@@ -9,11 +9,11 @@
 
 class QFileDialog;
 
+namespace smsconf {
+
 namespace Ui {
 class TMainForm;
 }
-
-namespace smsconf {
 
 // The program's one window: the events on the left, the phone book on the
 // right, and the buttons for the project file, the export and the loading.

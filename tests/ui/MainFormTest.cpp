@@ -55,6 +55,7 @@ TEST_F(UiTest, StartUpShowsTheProjectOrABlankOneAndSaveWritesItsFile) {
     EXPECT_EQ(Caption("FrmEventList1"), c.EventsCaption);
     EXPECT_EQ(Caption("FrmPhoneList1"), "Абоненты (8)");
     EXPECT_EQ(Window->windowTitle(), TApplication::Title());
+    EXPECT_TRUE(Control<QPushButton>(Window.get(), "Button4")->isEnabled());  // "Загрузить в АУ..."
     if (path == Sample) continue;  // the sample stays untouched
 
     BoxSeen saveError;
