@@ -1,6 +1,7 @@
 #include "loading/DialogLoading.h"
 
 #include <QColor>
+#include <QFile>
 #include <QFont>
 #include <QMessageBox>
 #include <QPalette>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "image/ExportPaths.h"
+#include "image/FileBytes.h"
 #include "image/ImageDecoder.h"
 #include "link/Parseip.h"
 #include "text/Cp1251.h"
@@ -135,9 +137,13 @@ void TDlgLoading::PrepareLoading() {
 // image buffer is refused whole rather than cut.
 bool TDlgLoading::ReadImage() {
   const std::string path = DefaultImagePath();
-  switch (Thread->LoadImage(path)) {
+  int error = 0;
+  switch (Thread->LoadImage(path, &error)) {
     case CThreadConfigLoading::ImageLoad::Loaded: return true;
-    case CThreadConfigLoading::ImageLoad::Unreadable: Warn(QStringLiteral("Ошибка чтения файла")); break;
+    case CThreadConfigLoading::ImageLoad::Unreadable:
+      Warn(QStringLiteral("Ошибка чтения файла %1: %2")
+               .arg(QFile::decodeName(path.c_str()), QString::fromStdString(FileErrorReason(error))));
+      break;
     case CThreadConfigLoading::ImageLoad::TooLarge:
       Warn(QStringLiteral("Файл конфигурации слишком велик (%1 байт)").arg(FileSize(path)));
       break;

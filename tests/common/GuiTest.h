@@ -140,6 +140,4 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
   return true;
 }
 
-inline QString Utf8(const std::string& bytes) { return QString::fromStdString(bytes); }
-
 }  // namespace smsconf::testing
