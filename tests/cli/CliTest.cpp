@@ -45,7 +45,8 @@ TEST(Cli, ExportsTheSampleProjectAndDumpsItsImage) {
 
 TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
   const testing::TempDir dir;
-  const std::string missing = dir.File("missing.sms"), image = dir.File("sms.bin");
+  const std::string missing = dir.File("missing.sms"), image = dir.File("sms.bin"), large = dir.File("large.bin");
+  testing::WriteFile(large, std::string(65536 + 8, '\0'));
   struct Case { std::vector<std::string> arguments; int status; std::string error; };
   const Case cases[] = {
       {{}, 2, ""},
@@ -56,6 +57,7 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
       {{"export", missing, "--image", image, "--source", dir.File("stdcfg.c")}, 1,
        "Cannot open file " + missing},
       {{"dump", image}, 1, "Cannot open file " + image},
+      {{"dump", large}, 1, large + ": file is longer than the largest possible image of 65535 bytes"},
   };
   for (const Case& c : cases) {
     const ProcessResult run = Cli(c.arguments);
@@ -65,7 +67,7 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
     EXPECT_TRUE(run.Err.starts_with(c.error)) << name << ": " << run.Err;
     EXPECT_EQ(run.Err.empty(), c.status == 0) << name;  // every failure says why
   }
-  EXPECT_EQ(dir.EntryCount(), 0u);
+  EXPECT_EQ(dir.EntryCount(), 1u);  // nothing written but the large file
 }
 
 }  // namespace
