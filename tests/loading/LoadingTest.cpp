@@ -196,17 +196,6 @@ TEST(ThreadConfigLoading, LossyLinkStillDeliversTheImage) {
   EXPECT_EQ(run.Unit.ReceivedImage(), image);
 }
 
-// Nobody answers at the gateway's address; the silent peer keeps the port taken.
-TEST(ThreadConfigLoading, NoGateway) {
-  LoadingRun run({}, {2, 50});
-  testing::UdpPeer silent;
-  run.Rpc.AddressText = silent.Address();
-  run.Rpc.Open();
-  EXPECT_EQ(run.Complete(Pattern(10)), Loading::StepNoGateway);
-  EXPECT_EQ(run.Log, (Lines{Info("Обновление конфигурации АУ [1]"), Info("Подключение к ВЕЛАР по адресу [" + run.Rpc.AddressText + "]"),
-                            Alert("Ошибка! Нет связи с ВЕЛАР")}));
-}
-
 TEST(ThreadConfigLoading, AbortDuringABlockWrite) {
   LoadingRun run({}, {100, 500});  // requests that would wait nearly a minute unless aborted
   std::promise<void> uploading;
