@@ -53,6 +53,8 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
   testing::WriteFile(project, "[Phone0]\r\nNumber=+7\r\n");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string source = dir.File("stdcfg.c");
+  const std::string large = inputs.File("large.bin");
+  testing::WriteFile(large, std::string(65536 + 8, '\0'));
   struct Case { std::vector<std::string> arguments; int status; std::string error; };
   const Case cases[] = {
       {{}, 2, ""},
@@ -78,6 +80,7 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
       {{"simulate", "--seed", "-1"}, 2, "--seed: -1 is negative"},
       {{"simulate", "--save-image", dir.File("none/x.bin")}, 2,
        "--save-image: Cannot create file " + dir.File("none/x.bin") + ": no such folder"},
+      {{"dump", large}, 1, large + ": file is longer than the largest possible image of 65535 bytes"},
   };
   for (const Case& c : cases) {
     const ProcessResult run = Cli(c.arguments);

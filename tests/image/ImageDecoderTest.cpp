@@ -93,7 +93,7 @@ TEST(ImageDecoder, NamesTheFirstDefectAndItsOffset) {
       {[](Bytes& b) { SetWord(b, 30, 7); }, "offset 30: phone 0 refers to offset 7 outside"},
       {[](Bytes& b) { SetWord(b, 36, 29); }, "offset 36: phone 3 refers to offset 29 outside"},
       {[](Bytes& b) { b[28] = 'x'; }, "offset 53: event 0's text at offset 22 has no terminating"},
-      {[](Bytes& b) { b[50] = 0x01; }, "offset 49: event 0 recipient mask 0x0101 names slot 8"},
+      {[](Bytes& b) { b[50] = 0x01; }, "offset 49: event 0 recipient mask 0x0101 names slot 8, beyond"},
       {[](Bytes& b) { b = Assemble({"+7", ""}, {{0, 4, 0, 0, 0, ""}}); },
        "offset 20: event 0 recipient mask 0x0004 names slot 2, but the phone table has 2"},
       {[](Bytes& b) { b[52] = 2; }, "offset 52: event 0 edge byte 2 is neither 0 (rising) nor"},

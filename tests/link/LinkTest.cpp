@@ -115,8 +115,8 @@ TEST(RpcRequest, AbortEndsTheRequestWhetherSetBeforeOrDuringIt) {
 }
 
 // Ahead of the true reply come a copy from another port, the reply to an
-// earlier request, one with a wrong mark and one cut short; behind it a
-// duplicate with other contents.
+// earlier request, one whose number differs only in its high byte, one with
+// a wrong mark and one cut short; behind it a duplicate with other contents.
 TEST(RpcRequest, OnlyTheMatchingReplyFromTheGatewayCounts) {
   UdpPeer stranger;
   UdpPeer gateway([&stranger](const UdpPeer& self, const Bytes& request, std::uint16_t from) {
@@ -124,7 +124,8 @@ TEST(RpcRequest, OnlyTheMatchingReplyFromTheGatewayCounts) {
     Bytes wrongMark = GatewayReply(sequence, {0x52});
     wrongMark[1] = 0xA0;
     stranger.Send(from, GatewayReply(sequence, {0x50}));
-    for (const Bytes& datagram : {GatewayReply(static_cast<std::uint16_t>(sequence - 1), {0x51}), wrongMark,
+    for (const Bytes& datagram : {GatewayReply(static_cast<std::uint16_t>(sequence - 1), {0x51}),
+                                  GatewayReply(sequence ^ 0x100, {0x53}), wrongMark,
                                   Bytes{0x15, 0xA1, request[2]}, GatewayReply(sequence, {0x60}),
                                   GatewayReply(sequence, {0x61})})
       self.Send(from, datagram);

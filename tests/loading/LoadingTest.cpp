@@ -147,9 +147,10 @@ TEST(ThreadConfigLoading, Scenarios) {
     if (c.FinalStep == Loading::StepCompleted) {
       EXPECT_EQ(run.Unit.ReceivedImage(), image) << c.Name;
       ASSERT_FALSE(run.Log.empty());
-      const Line last = run.Log.back();  // "Загрузка конфигурации завершена (N мс)"
-      EXPECT_TRUE(last.Kind == Loading::Success && last.Text.starts_with("Загрузка конфигурации завершена (") &&
-                  last.Text.ends_with(" мс)")) << last.Text;
+      const Line last = run.Log.back();  // "Загрузка конфигурации завершена (N мс)", N for this run alone
+      const std::string done = "Загрузка конфигурации завершена (";
+      EXPECT_TRUE(last.Kind == Loading::Success && last.Text.starts_with(done) && last.Text.ends_with(" мс)") &&
+                  std::stoul(last.Text.substr(done.size())) < 60000) << last.Text;
       run.Log.pop_back();
     }
     EXPECT_EQ(run.Log, head + c.Expected) << c.Name;
@@ -193,17 +194,6 @@ TEST(ThreadConfigLoading, LossyLinkStillDeliversTheImage) {
   const Bytes image = Pattern(1000);
   ASSERT_EQ(run.Complete(image), Loading::StepCompleted);
   EXPECT_EQ(run.Unit.ReceivedImage(), image);
-}
-
-// Nobody answers at the gateway's address; the silent peer keeps the port taken.
-TEST(ThreadConfigLoading, NoGateway) {
-  LoadingRun run({}, {2, 50});
-  testing::UdpPeer silent;
-  run.Rpc.AddressText = silent.Address();
-  run.Rpc.Open();
-  EXPECT_EQ(run.Complete(Pattern(10)), Loading::StepNoGateway);
-  EXPECT_EQ(run.Log, (Lines{Info("Обновление конфигурации АУ [1]"), Info("Подключение к ВЕЛАР по адресу [" + run.Rpc.AddressText + "]"),
-                            Alert("Ошибка! Нет связи с ВЕЛАР")}));
 }
 
 TEST(ThreadConfigLoading, AbortDuringABlockWrite) {
@@ -309,7 +299,9 @@ TEST(CmdLoad, CtrlCAbortsTheRunningRequest) {
   Texts lines;
   for (int i = 0; i < 3; ++i) lines.push_back(load.ReadLine().value_or(""));
   load.Signal(SIGINT);
+  const auto interrupted = std::chrono::steady_clock::now();
   EXPECT_EQ(load.Wait(), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
   EXPECT_EQ(lines, (Texts{"Размер файла конфигурации 28 байт", "Обновление конфигурации АУ [1]",
                           "Подключение к ВЕЛАР по адресу [" + silent.Address() + "]"}));
   EXPECT_EQ(load.RemainingLines(), (Texts{"Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" "

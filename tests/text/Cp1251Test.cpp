@@ -25,8 +25,9 @@ TEST(Cp1251, EncodingReportsUnmappableAndMalformedInput) {
   struct Case { std::string utf8; std::size_t offset; char32_t character; };  // 0xFFFD: malformed
   const Case cases[] = {
       {"ok ☺", 3, 0x263A},         {"a😀", 1, 0x1F600},         {"x\xFFy", 1, 0xFFFD},
+      {"\xC2\x80", 0, 0x80},        // a C1 control the code page lacks
       {"\xC0\x80", 0, 0xFFFD},      // overlong NUL
-      {"\xED\xA0\x80", 0, 0xFFFD},  // surrogate
+      {"\xED\xA0\x80", 0, 0xFFFD}, {"\xED\xBF\xBF", 0, 0xFFFD},  // first and last surrogate
       {"\xD0", 0, 0xFFFD},          // cut short
   };
   for (const Case& c : cases) {
