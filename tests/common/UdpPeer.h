@@ -81,7 +81,6 @@ class UdpPeer {
   UdpPeer(const UdpPeer&) = delete;
   UdpPeer& operator=(const UdpPeer&) = delete;
 
-  std::uint16_t Port() const { return OwnPort; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(OwnPort); }
 
   void Send(std::uint16_t port, const Bytes& datagram) const {

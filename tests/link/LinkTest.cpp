@@ -21,15 +21,10 @@ using testing::SequenceOf;
 using testing::UdpPeer;
 using testing::WithCrc;
 
-struct AddressCase {
-  std::string Text;
-  const char* Address;  // "" when the text is refused
-  int Port;
-};
-
 // A refused text leaves the address of the last good one in place.
 TEST(ParseIP, AddressTexts) {
-  const AddressCase cases[] = {
+  struct Case { std::string Text; const char* Address; int Port; };  // Address "": the text is refused
+  const Case cases[] = {
       {"192.168.1.1", "192.168.1.1", 1122}, {"192.168.1.1:502", "192.168.1.1", 502}, {"1.2.3.-0", "1.2.3.0", 1122},
       {"192.168.001.010", "192.168.1.10", 1122}, {"  10.0.0.1 \t", "10.0.0.1", 1122}, {"0.0.0.0:1", "0.0.0.0", 1},
       {"+10.0.0.1", "10.0.0.1", 1122}, {"10. 0. +0.1", "10.0.0.1", 1122}, {"10.0.0.1: 80", "10.0.0.1", 80},
@@ -44,7 +39,7 @@ TEST(ParseIP, AddressTexts) {
       {"10.1.2.3:80" + std::string(100000, 'x'), "", 0},
       {"10.1.2.3 " + std::string(100000, 'y'), "", 0},
   };
-  for (const AddressCase& c : cases) {
+  for (const Case& c : cases) {
     CParseIP parse;
     ASSERT_TRUE(parse.Parse("9.9.9.9", RpcDefaultPort));
     const bool valid = *c.Address != '\0';

@@ -1,8 +1,5 @@
 #include "model/ProjectCheck.h"
 
-#include "common/Failure.h"
-#include "common/TempDir.h"
-
 #include <gtest/gtest.h>
 
 namespace smsconf {
@@ -77,16 +74,6 @@ TEST(ProjectCheck, ListsAtMostAThousandFindings) {
   const Findings findings = Check(text);
   ASSERT_EQ(findings.size(), 1001u);
   EXPECT_EQ(findings.back(), "0 [] : 1 more findings are not listed");
-}
-
-TEST(ProjectCheck, ReadsTheFileOrSaysWhyNot) {
-  const testing::TempDir dir;
-  const std::string path = dir.File("p.sms");
-  testing::WriteFile(path, Sound + "Pin=40");
-  ASSERT_EQ(CheckProjectFile(path).size(), 1u);
-  EXPECT_EQ(CheckProjectFile(path)[0].Line, 5u);
-  EXPECT_EQ(testing::FailureOf([&] { CheckProjectFile(dir.File("none.sms")); }),
-            "Cannot open file " + dir.File("none.sms") + ": no such file");
 }
 
 }  // namespace
