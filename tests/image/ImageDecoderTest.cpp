@@ -97,7 +97,6 @@ TEST(ImageDecoder, NamesTheFirstDefectAndItsOffset) {
       {[](Bytes& b) { b = Assemble({"+7", ""}, {{0, 4, 0, 0, 0, ""}}); },
        "offset 20: event 0 recipient mask 0x0004 names slot 2, but the phone table has 2"},
       {[](Bytes& b) { b[52] = 2; }, "offset 52: event 0 edge byte 2 is neither 0 (rising) nor"},
-      {[](Bytes& b) { b[55] ^= 1; }, "offset 55: checksum 0x4F does not match"},
       {[](Bytes& b) { b[22] = 'A'; }, "offset 55: checksum 0x4E does not match"},
   };
   for (const Case& c : cases) {
