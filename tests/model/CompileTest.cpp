@@ -126,17 +126,21 @@ TEST_F(CompileTest, RefusesWhatTheImageCannotHoldAndKeepsOldFiles) {
   EXPECT_EQ(Dir.EntryCount(), 2u);
 }
 
-// Every refusal comes before anything is written: the old files stay, and
-// no temporary file is left.
+// A refused export leaves the files as they were and no temporary file:
+// most refusals come before anything is written, and a source that fails
+// only once the image is written takes the image back with it.
 TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
-  WriteFile(Image, "old image");
   WriteFile(Dir.File("plain"), "x");
+  const std::string blocked = Dir.File("plain") + "/stdcfg.c", link = Dir.File("link.bin");
+  EXPECT_EQ(FailureOf([&] { CProject().Compile(blocked, Image); }),
+            "Cannot create file " + blocked + ": a folder on the way is not a folder");
+  EXPECT_EQ(Dir.EntryCount(), 1u);  // without an earlier image, none is left
+  WriteFile(Image, "old image");
   const std::string project = Dir.File("p.sms"), fifo = Dir.File("fifo"), big = Dir.File("big.bin");
   WriteFile(project, "[Phone0]\r\nNumber=1\r\n");
   WriteFile(big, std::string(512 * 1024 + 1, 'x'));
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::filesystem::create_symlink("sms.bin", Dir.Path / "link.bin");
-  const std::string blocked = Dir.File("plain") + "/stdcfg.c", link = Dir.File("link.bin");
+  std::filesystem::create_symlink("sms.bin", link);
   const std::string notRegular = ": not a regular file (a device, FIFO or socket)";
   struct Case { std::string source, image, message; };
   const Case cases[] = {
@@ -157,16 +161,6 @@ TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   EXPECT_EQ(ReadFile(project), "[Phone0]\r\nNumber=1\r\n");
   EXPECT_EQ(ReadFile(big).size(), 512u * 1024 + 1);
   EXPECT_EQ(Dir.EntryCount(), 6u);  // no source written, no temporary files
-}
-
-// A source that fails only once the image is written takes the image back
-// with it: without an earlier image, none is left.
-TEST_F(CompileTest, AFailedSourceLeavesNoNewImage) {
-  WriteFile(Dir.File("plain"), "x");
-  const std::string blocked = Dir.File("plain") + "/stdcfg.c";
-  EXPECT_EQ(FailureOf([&] { CProject().Compile(blocked, Image); }),
-            "Cannot create file " + blocked + ": a folder on the way is not a folder");
-  EXPECT_EQ(Dir.EntryCount(), 1u);
 }
 
 }  // namespace

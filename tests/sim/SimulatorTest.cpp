@@ -63,17 +63,6 @@ struct Running {
   testing::UdpPeer Client;
 };
 
-TEST(Simulator, GatewayInfoBlock) {
-  SimulatorOptions options;
-  options.GatewayIp = {10, 1, 2, 3};
-  options.GatewayInfoText = "ABCDEFGHIJKLMNOPQRS";  // cut to 16
-  const Bytes reply = Running(options).Exchange(GatewayRequest(0x1234, 0));
-  ASSERT_EQ(reply.size(), 4u + 27u);
-  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), (Bytes{0x15, 0xA1, 0x34, 0x12}));
-  EXPECT_EQ(Bytes(reply.begin() + 4 + 5, reply.begin() + 4 + 9), (Bytes{10, 1, 2, 3}));
-  EXPECT_EQ(std::string(reply.begin() + 4 + 11, reply.end()), "ABCDEFGHIJKLMNOP");
-}
-
 TEST(Simulator, AnswersEachFunction) {
   const struct {
     Bytes Request;  // Modbus frames without CRC

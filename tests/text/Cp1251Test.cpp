@@ -51,7 +51,6 @@ TEST(CaseFolding, OnlyTheCasesOfALetterCompareEqual) {
       {"ABCXYZ", "abcxyz", true},
       {"АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ", "абвгдежзийклмнопрстуфхцчшщъыьэюя", true},
       {"ЁЂЃЄЅІЇЈЉЊЋЌЎЏҐ", "ёђѓєѕіїјљњћќўџґ", true},
-      {"Авария DI5", "аВАРИЯ di5", true},
       {"Е", "Ё", false}, {"И", "Й", false}, {"Ь", "Ъ", false},
       {"A", "А", false},  // Latin and Cyrillic
       {"[", "{", false}, {"@", "`", false}, {"abc", "abcd", false}, {"", " ", false},
