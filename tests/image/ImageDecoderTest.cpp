@@ -67,9 +67,8 @@ TEST(ImageDecoder, ReadsASoundImage) {
   const ImageDecodeResult result = Decode(AlarmImage());
   ASSERT_TRUE(result.Ok) << result.Defect;
   const DecodedImage& i = result.Image;
-  EXPECT_EQ(std::tuple(i.Signature, i.Length, i.PhoneTable, i.EventTable, i.StringAreaSize),
-            std::tuple(0x7331, 56, 29, 46, 21u));
-  EXPECT_EQ(i.Checksum, 0x4E);
+  EXPECT_EQ(std::tuple(i.Signature, i.Length, i.PhoneTable, i.EventTable, i.StringAreaSize, i.Checksum),
+            std::tuple(0x7331, 56, 29, 46, 21u, 0x4E));
   EXPECT_EQ(i.PhoneReferences, (std::vector<std::uint16_t>{8, 21, 21, 21, 21, 21, 21, 21}));
   ASSERT_EQ(i.Events.size(), 1u);
   EXPECT_EQ(i.Events[0].TextReference, 22);

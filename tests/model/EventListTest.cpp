@@ -26,7 +26,6 @@ TEST(EventList, SortsByInputThenEdgeKeepingEqualKeysInOrder) {
   };
   const Case cases[] = {
       {"empty", {}, {}},
-      {"one", {{3, true, "a"}}, {"a"}},
       {"documented example",
        {{3, false, "3R-first"}, {1, true, "1F"}, {1, false, "1R"}, {3, false, "3R-second"}},
        {"1R", "1F", "3R-first", "3R-second"}},
