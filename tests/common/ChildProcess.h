@@ -3,6 +3,9 @@
 // A program run as a child process, its standard output and error read as
 // lines through one pipe while it runs.
 
+#ifdef _WIN32
+#include "common/WindowsProcess.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +23,8 @@ namespace smsconf::testing {
 
 class ChildProcess {
  public:
+  static constexpr bool CanInterrupt = true;
+
   explicit ChildProcess(std::vector<std::string> arguments) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -80,3 +85,4 @@ class ChildProcess {
 };
 
 }  // namespace smsconf::testing
+#endif

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sys/stat.h>
 #include <vector>
 
 namespace smsconf {
@@ -138,7 +137,7 @@ TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   const std::string project = Dir.File("p.sms"), fifo = Dir.File("fifo"), big = Dir.File("big.bin");
   WriteFile(project, "[Phone0]\r\nNumber=1\r\n");
   WriteFile(big, std::string(512 * 1024 + 1, 'x'));
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(testing::MakeFifo(fifo), testing::PosixFiles);
   std::filesystem::create_symlink("sms.bin", Dir.Path / "link.bin");
   const std::string blocked = Dir.File("plain") + "/stdcfg.c", link = Dir.File("link.bin");
   const std::string notRegular = ": not a regular file (a device, FIFO or socket)";
@@ -158,6 +157,7 @@ TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   CProject compiled;
   compiled.FileName = project;
   for (const Case& c : cases) {
+    if (!testing::PosixFiles && (c.source == fifo || c.image == fifo)) continue;
     EXPECT_EQ(FailureOf([&] { compiled.Compile(c.source, c.image); }), c.message);
   }
   EXPECT_EQ(ReadFile(Image), "old image");
