@@ -33,6 +33,8 @@ int main(int argc, char** argv) {
   CLI::App app{"smsconf-cli: headless tools for SMS alarm unit configurations"};
   app.require_subcommand(1);
   app.fallthrough(false);
+  // Paths like /tmp/x are arguments, never options, on every system.
+  app.allow_windows_style_options(false);
 
   auto commands = Registry();
   std::sort(commands.begin(), commands.end(),

@@ -42,6 +42,28 @@ bool Fail() {
   return false;
 }
 
+// Windows says "not found" where a file stands in the way of a folder, and
+// "access denied" for a folder opened as a file; errno gets what POSIX says.
+int ReasonOfFailedOpen(const std::wstring& path, int error) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (error == EACCES && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return EISDIR;
+  }
+  if (error != ENOENT) return error;
+  for (std::filesystem::path folder = std::filesystem::path(path).parent_path(); !folder.empty();
+       folder = folder.parent_path()) {
+    const DWORD kind = GetFileAttributesW(folder.c_str());
+    if (kind != INVALID_FILE_ATTRIBUTES) return kind & FILE_ATTRIBUTE_DIRECTORY ? ENOENT : ENOTDIR;
+    if (folder == folder.parent_path()) break;
+  }
+  return ENOENT;
+}
+
+int Opened(const std::wstring& path, int fd) {
+  if (fd < 0) errno = ReasonOfFailedOpen(path, errno);
+  return fd;
+}
+
 }  // namespace
 
 const char* const PathSeparators = "\\/";
@@ -50,6 +72,7 @@ FileKind KindOf(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     Fail();
+    errno = ReasonOfFailedOpen(Wide(path), errno);
     return FileKind::None;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Folder;
@@ -64,12 +87,14 @@ bool FollowLink(const std::string& path, std::string& target) {
 }
 
 int OpenForReading(const std::string& path) {
-  return ::_wopen(Wide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  const std::wstring wide = Wide(path);
+  return Opened(wide, ::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
 }
 
 int CreateExclusively(const std::string& path) {
-  return ::_wopen(Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                  _S_IREAD | _S_IWRITE);
+  const std::wstring wide = Wide(path);
+  return Opened(wide, ::_wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                               _S_IREAD | _S_IWRITE));
 }
 
 // A new file takes the access rules of its folder, as the file it replaces

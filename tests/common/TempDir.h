@@ -56,15 +56,15 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-// Windows has no FIFOs, nor POSIX permission bits or file size limits: the
-// table rows that need them are left out there, and a test made of them
-// alone is skipped with this reason.
+// Windows has no FIFOs, POSIX permission bits or file size limits, and only
+// administrators make symbolic links: the table rows that need them are
+// left out there, and a test made of them alone is skipped with this reason.
 #ifdef _WIN32
 inline constexpr bool PosixFiles = false;
 #else
 inline constexpr bool PosixFiles = true;
 #endif
-inline constexpr const char* NoPosixFiles = "Windows has no FIFOs, permission bits or file size limits";
+inline constexpr const char* NoPosixFiles = "Windows has no FIFOs, permission bits or file size limits, and its links need administrator rights";
 
 // A FIFO at `path`; false where there are none.
 inline bool MakeFifo([[maybe_unused]] const std::string& path) {

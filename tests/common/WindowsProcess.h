@@ -119,7 +119,7 @@ class ChildProcess {
     std::string line;
     char c = 0;
     DWORD got = 0;
-    while (ReadFile(Output, &c, 1, &got, nullptr) && got == 1) {
+    while (::ReadFile(Output, &c, 1, &got, nullptr) && got == 1) {
       if (c == '\n') return line;
       line += c;
     }

@@ -138,7 +138,7 @@ TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   WriteFile(project, "[Phone0]\r\nNumber=1\r\n");
   WriteFile(big, std::string(512 * 1024 + 1, 'x'));
   ASSERT_EQ(testing::MakeFifo(fifo), testing::PosixFiles);
-  std::filesystem::create_symlink("sms.bin", Dir.Path / "link.bin");
+  if (testing::PosixFiles) std::filesystem::create_symlink("sms.bin", Dir.Path / "link.bin");
   const std::string blocked = Dir.File("plain") + "/stdcfg.c", link = Dir.File("link.bin");
   const std::string notRegular = ": not a regular file (a device, FIFO or socket)";
   struct Case { std::string source, image, message; };
@@ -157,13 +157,13 @@ TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   CProject compiled;
   compiled.FileName = project;
   for (const Case& c : cases) {
-    if (!testing::PosixFiles && (c.source == fifo || c.image == fifo)) continue;
+    if (!testing::PosixFiles && (c.source == fifo || c.image == fifo || c.source == link)) continue;
     EXPECT_EQ(FailureOf([&] { compiled.Compile(c.source, c.image); }), c.message);
   }
   EXPECT_EQ(ReadFile(Image), "old image");
   EXPECT_EQ(ReadFile(project), "[Phone0]\r\nNumber=1\r\n");
   EXPECT_EQ(ReadFile(big).size(), 512u * 1024 + 1);
-  EXPECT_EQ(Dir.EntryCount(), 6u);  // no source written, no temporary files
+  EXPECT_EQ(Dir.EntryCount(), testing::PosixFiles ? 6u : 4u);  // no source written, no temporary files
 }
 
 // A source that fails only once the image is written takes the image back
