@@ -1,8 +1,8 @@
 #include "link/UdpSocket.h"
 
-#include <arpa/inet.h>
+#include "link/SocketAddress.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,27 +13,8 @@
 
 namespace smsconf {
 
-namespace {
-
-sockaddr_in SocketAddress(const Endpoint& endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(endpoint.Port);
-  address.sin_addr.s_addr = htonl(endpoint.Address);
-  return address;
-}
-
-}  // namespace
-
 SocketLibrary::SocketLibrary() = default;
 SocketLibrary::~SocketLibrary() = default;
-
-bool ParseIpv4(const std::string& text, std::uint32_t& address) {
-  in_addr parsed{};
-  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
-  address = ntohl(parsed.s_addr);
-  return true;
-}
 
 std::string SocketErrorText() { return std::strerror(errno); }
 
@@ -75,7 +56,7 @@ int UdpSocket::ReceiveFrom(std::uint8_t* buffer, int capacity, Endpoint& sender)
       ::recvfrom(static_cast<int>(Handle), buffer, static_cast<std::size_t>(std::max(capacity, 0)), MSG_DONTWAIT,
                  reinterpret_cast<sockaddr*>(&from), &size);
   if (received < 0) return -1;
-  sender = from.sin_family == AF_INET ? Endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)} : Endpoint{};
+  sender = EndpointOf(from);
   return static_cast<int>(received);
 }
 

@@ -1,7 +1,7 @@
 #include "link/UdpSocket.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "link/SocketAddress.h"
+
 #include <mswsock.h>
 #include <windows.h>
 
@@ -14,14 +14,6 @@ namespace {
 
 constexpr WORD WinsockVersion = MAKEWORD(2, 2);
 
-sockaddr_in SocketAddress(const Endpoint& endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(endpoint.Port);
-  address.sin_addr.s_addr = htonl(endpoint.Address);
-  return address;
-}
-
 SOCKET Native(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
 }  // namespace
@@ -33,13 +25,6 @@ SocketLibrary::SocketLibrary() {
 
 SocketLibrary::~SocketLibrary() {
   if (Started) WSACleanup();
-}
-
-bool ParseIpv4(const std::string& text, std::uint32_t& address) {
-  in_addr parsed{};
-  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
-  address = ntohl(parsed.s_addr);
-  return true;
 }
 
 std::string SocketErrorText() {
@@ -96,7 +81,7 @@ int UdpSocket::ReceiveFrom(std::uint8_t* buffer, int capacity, Endpoint& sender)
   const int received = recvfrom(Native(Handle), reinterpret_cast<char*>(buffer), std::max(capacity, 0), 0,
                                 reinterpret_cast<sockaddr*>(&from), &size);
   if (received < 0) return -1;
-  sender = from.sin_family == AF_INET ? Endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)} : Endpoint{};
+  sender = EndpointOf(from);
   return received;
 }
 

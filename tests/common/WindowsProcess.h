@@ -3,6 +3,7 @@
 // The Windows side of RunProcess.h and ChildProcess.h: programs started with
 // CreateProcessW, their output through inherited handles.
 
+#include "common/OutputLines.h"
 #include "common/TempDir.h"
 
 #include <windows.h>
@@ -94,7 +95,7 @@ inline ProcessResult RunProcess(const std::vector<std::string>& arguments) {
   return result;
 }
 
-class ChildProcess {
+class ChildProcess : public OutputLines<ChildProcess> {
  public:
   // Windows cannot send Ctrl+C or a request to end to one child alone.
   static constexpr bool CanInterrupt = false;
@@ -115,20 +116,10 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  std::optional<std::string> ReadLine() {
-    std::string line;
-    char c = 0;
+  // Waits as long as the program runs; CTest's time limit bounds a silent one.
+  bool ReadByte(char& c) {
     DWORD got = 0;
-    while (::ReadFile(Output, &c, 1, &got, nullptr) && got == 1) {
-      if (c == '\n') return line;
-      line += c;
-    }
-    return line.empty() ? std::nullopt : std::optional(line);
-  }
-  std::vector<std::string> RemainingLines() {
-    std::vector<std::string> lines;
-    while (std::optional<std::string> line = ReadLine()) lines.push_back(*line);
-    return lines;
+    return ::ReadFile(Output, &c, 1, &got, nullptr) && got == 1;
   }
 
   // Ends the program at once, with 128 + signal as its status.
