@@ -5,14 +5,13 @@
 #include "cli/FindingText.h"
 #include "image/ExportPaths.h"
 #include "image/FileBytes.h"
+#include "image/FileSystem.h"
 #include "model/Project.h"
 #include "model/ProjectCheck.h"
 
 #include <cerrno>
-#include <stdexcept>
-
-#include <sys/stat.h>
 #include <iostream>
+#include <stdexcept>
 
 namespace smsconf::cli {
 
@@ -27,12 +26,11 @@ struct ExportOptions {
 // Unlike the GUI, which opens a missing file as a new project, an export
 // needs a project file to be there.
 void RequireProjectFile(const std::string& path) {
-  struct stat info {};
-  const int error = ::stat(path.c_str(), &info) == 0 ? 0 : errno;
-  const std::string reason = error != 0                ? FileErrorReason(error)
-                             : S_ISDIR(info.st_mode)   ? FileErrorReason(EISDIR)
-                             : !S_ISREG(info.st_mode)  ? "not a regular file"
-                                                       : "";
+  const FileKind kind = KindOf(path);
+  const std::string reason = kind == FileKind::None     ? FileErrorReason(errno)
+                             : kind == FileKind::Folder ? FileErrorReason(EISDIR)
+                             : kind == FileKind::Other  ? "not a regular file"
+                                                        : "";
   if (!reason.empty()) throw std::runtime_error("Cannot open file " + path + ": " + reason);
 }
 

@@ -3,6 +3,7 @@
 // loading's log lines as they come.
 
 #include "cli/Command.h"
+#include "cli/Console.h"
 #include "image/ExportPaths.h"
 #include "image/FileBytes.h"
 #include "image/ImageDecoder.h"
@@ -11,9 +12,7 @@
 #include "loading/ThreadConfigLoading.h"
 #include "text/Cp1251.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
+#include <csignal>
 
 #include <algorithm>
 #include <atomic>
@@ -58,74 +57,10 @@ struct LoadOptions {
   bool Force = false;
 };
 
-// Why the wait for the loading ended; one byte each through the wake-up pipe.
-enum class Ending : char { Completed = 'C', Failed = 'F', Interrupted = 'I' };
+// Why the wait for the loading ended; one byte each through the wake-up.
+enum class Ending : char { Completed = 'C', Failed = 'F', Interrupted = WakeUp::Interrupted };
 
-// The write end of the wake-up pipe, for the signal handler.
-std::atomic<int> WakeUpFd{-1};
-
-void Notify(Ending ending) {
-  const char byte = static_cast<char>(ending);
-  [[maybe_unused]] const ssize_t written = ::write(WakeUpFd.load(), &byte, 1);
-}
-
-extern "C" void OnInterrupt(int) {
-  const int saved = errno;
-  Notify(Ending::Interrupted);
-  errno = saved;
-}
-
-// Ctrl+C only wakes the waiting thread; the abort itself runs there.
-class InterruptWatch {
- public:
-  InterruptWatch() {
-    if (::pipe2(Fds, O_CLOEXEC) != 0) return;
-    WakeUpFd = Fds[1];
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    Installed = ::sigaction(SIGINT, &action, &Previous) == 0;
-  }
-  ~InterruptWatch() {
-    if (Installed) ::sigaction(SIGINT, &Previous, nullptr);
-    WakeUpFd = -1;
-    for (int fd : Fds)
-      if (fd != -1) ::close(fd);
-  }
-  InterruptWatch(const InterruptWatch&) = delete;
-  InterruptWatch& operator=(const InterruptWatch&) = delete;
-
-  bool Ready() const { return Installed; }
-
-  // Sleeps until the loading reaches its end or Ctrl+C is pressed.
-  Ending WaitForEnding() const {
-    char byte = 0;
-    for (;;) {
-      const ssize_t got = ::read(Fds[0], &byte, 1);
-      if (got == 1) return static_cast<Ending>(byte);
-      if (got < 0 && errno == EINTR) continue;
-      return Ending::Failed;
-    }
-  }
-
- private:
-  int Fds[2] = {-1, -1};
-  bool Installed = false;
-  struct sigaction Previous {};
-};
-
-// Starts the worker with Ctrl+C blocked, so that the signal is delivered to
-// this thread and never interrupts the worker's socket calls.
-void StartWithInterruptBlocked(CThreadConfigLoading& loading) {
-  sigset_t interrupt;
-  sigset_t previous;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  ::pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
-  loading.Start();
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
-
+void Notify(Ending ending) { WakeUp::Notify(static_cast<char>(ending)); }
 
 void PrintLine(const std::string& utf8) {
   std::fputs(utf8.c_str(), stdout);
@@ -230,6 +165,7 @@ int RunLoad(const LoadOptions& options) {
     return ExitUsage;
   }
 
+  const SocketLibrary sockets;
   CRPCInterface rpc;
   auto loading = std::make_unique<CThreadConfigLoading>();
   if (!ReadImage(*loading, options.Image) || !ImageAccepted(*loading, options)) return ExitFailure;
@@ -240,7 +176,8 @@ int RunLoad(const LoadOptions& options) {
   rpc.Timeout = static_cast<std::uint32_t>(options.Timeout);
   rpc.Open();  // a transport that cannot open shows up as the first request failing
 
-  InterruptWatch watch;
+  // Ctrl+C only wakes the waiting thread; the abort itself runs there.
+  WakeUp watch;
   if (!watch.Ready()) {
     PrintError("Cannot watch for Ctrl+C");
     return ExitFailure;
@@ -248,7 +185,7 @@ int RunLoad(const LoadOptions& options) {
   loading->Client.Rpc = &rpc;
   loading->Client.Address = static_cast<std::uint32_t>(options.Unit);
   loading->ImageAddress = CThreadConfigLoading::ConfigImageAddress;
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  const bool terminal = OutputIsTerminal();
   auto printer = std::make_shared<LogPrinter>(terminal, terminal && !options.NoColor);
   loading->Sink = [printer](int kind, const std::string& text) { printer->Print(kind, text); };
   loading->CurrentLinkSettings = [&options] {
@@ -257,9 +194,10 @@ int RunLoad(const LoadOptions& options) {
   loading->OnFinalStep = [](int step) {
     Notify(step == CThreadConfigLoading::StepCompleted ? Ending::Completed : Ending::Failed);
   };
-  StartWithInterruptBlocked(*loading);
+  // Ctrl+C must never interrupt the worker's socket calls.
+  watch.StartShielded([&loading] { loading->Start(); });
 
-  const Ending ending = watch.WaitForEnding();
+  const Ending ending = static_cast<Ending>(watch.Wait());
   // The aborted request returns at its next poll; the lines the worker
   // still writes are printed before Wait returns.
   if (ending == Ending::Interrupted) rpc.Abort = true;

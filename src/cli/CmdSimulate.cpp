@@ -2,15 +2,8 @@
 // port, for trying out loadings without hardware. Runs until SIGINT or
 // SIGTERM and logs every datagram to stdout.
 
-#include <arpa/inet.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
-#include <filesystem>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -18,8 +11,10 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "cli/Console.h"
 #include "image/AtomicFile.h"
 #include "image/FileBytes.h"
+#include "image/FileSystem.h"
 #include "link/Parseip.h"
 #include "sim/Simulator.h"
 #include "text/Cp1251.h"
@@ -56,8 +51,8 @@ bool ParseListen(const std::string& text, std::string& address, std::uint16_t& p
     const auto [end, error] = std::from_chars(first, last, port);
     if (first == last || error != std::errc() || end != last) return false;
   }
-  in_addr parsed{};
-  return inet_pton(AF_INET, address.c_str(), &parsed) == 1;
+  std::uint32_t parsed = 0;
+  return ParseIpv4(address, parsed);
 }
 
 std::string CheckListen(const std::string& text) {
@@ -74,12 +69,13 @@ std::string CheckSaveImage(const std::string& path) {
   } catch (const std::exception& e) {
     return e.what();
   }
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) folder = ".";
-  struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0) return "Cannot create file " + path + ": no such folder";
-  if (!S_ISDIR(info.st_mode)) return "Cannot create file " + path + ": " + FileErrorReason(ENOTDIR);
-  if (::access(folder.c_str(), W_OK) != 0) return "Cannot create file " + path + ": " + FileErrorReason(errno);
+  const std::string folder = FolderOf(path);
+  switch (KindOf(folder)) {
+    case FileKind::None: return "Cannot create file " + path + ": no such folder";
+    case FileKind::Folder: break;
+    default: return "Cannot create file " + path + ": " + FileErrorReason(ENOTDIR);
+  }
+  if (!FolderWritable(folder)) return "Cannot create file " + path + ": " + FileErrorReason(errno);
   return {};
 }
 
@@ -97,21 +93,8 @@ sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments) {
   return options;
 }
 
-sigset_t StopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  return signals;
-}
-
 int RunSimulate(const SimulateArguments& arguments) {
-  // Blocked before the serving thread starts, so that it inherits the mask
-  // and the signals reach only the sigwait below.
-  const sigset_t signals = StopSignals();
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &signals, &previous);
-
+  WakeUp stop(true);
   std::mutex output;
   sim::CSimulator simulator(MakeOptions(arguments));
   simulator.SetLog([&output](const std::string& line) {
@@ -122,19 +105,18 @@ int RunSimulate(const SimulateArguments& arguments) {
     // Held until the address is out, so that it is always the first line.
     std::lock_guard lock(output);
     std::string error;
-    if (!simulator.Start(&error)) {
+    bool started = false;
+    stop.StartShielded([&] { started = simulator.Start(&error); });
+    if (!started) {
       std::cerr << "simulate: " << error << '\n';
-      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
       return ExitFailure;
     }
     const std::string address = arguments.Listen.substr(0, arguments.Listen.rfind(':'));
     std::cout << "listening on " << address << ':' << simulator.Port() << std::endl;
   }
 
-  int received = 0;
-  sigwait(&signals, &received);
+  stop.Wait();
   simulator.Stop();
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
   if (arguments.SaveImage.empty()) return ExitOk;
   std::string error;

@@ -1,4 +1,5 @@
 #include "cli/Command.h"
+#include "cli/Console.h"
 #include "image/AtomicFile.h"
 
 #include <algorithm>
@@ -27,10 +28,13 @@ bool RegisterCommand(Command command) {
 int main(int argc, char** argv) {
   using namespace smsconf::cli;
   smsconf::IgnoreFileSizeLimitSignal();
+  PrepareConsole();
 
   CLI::App app{"smsconf-cli: headless tools for SMS alarm unit configurations"};
   app.require_subcommand(1);
   app.fallthrough(false);
+  // Paths like /tmp/x are arguments, never options, on every system.
+  app.allow_windows_style_options(false);
 
   auto commands = Registry();
   std::sort(commands.begin(), commands.end(),
@@ -44,8 +48,11 @@ int main(int argc, char** argv) {
     if (subcommands.size() > before) runners.emplace_back(subcommands.back(), std::move(run));
   }
 
+  const std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {

@@ -1,10 +1,11 @@
 #include "image/FileBytes.h"
 
+#include "image/FileSystem.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace smsconf {
@@ -15,15 +16,11 @@ FileRead ReadFileBytes(const std::string& path, std::string& bytes, std::size_t 
     if (error != nullptr) *error = errno;
     return result;
   };
-  // Opening a FIFO would wait for a writer, so it opens without waiting; the
-  // reads then wait again, so that a pipe with a writer is read whole and one
-  // without reads as empty.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = OpenForReading(path);
   if (fd < 0) return fail(errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Unreadable);
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   char buffer[65536];
   while (bytes.size() < limit) {
-    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - bytes.size()));
+    const auto n = ::read(fd, buffer, static_cast<unsigned>(std::min(sizeof buffer, limit - bytes.size())));
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -46,7 +43,9 @@ std::string FileErrorReason(int error) {
     case EPERM: return "permission denied";
     case EISDIR: return "is a directory";
     case ENOSPC: return "disk full";
+#ifdef EDQUOT  // Windows has no disk quotas of this kind
     case EDQUOT: return "disk quota exceeded";
+#endif
     case EFBIG: return "file too large";
     case EROFS: return "read-only file system";
     case ELOOP: return "too many symbolic links";

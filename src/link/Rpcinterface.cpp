@@ -1,12 +1,5 @@
 #include "link/Rpcinterface.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -23,16 +16,6 @@ constexpr std::uint32_t SequenceSeedModulus = 65535;
 // The wait for a reply sleeps in slices of at most this long, so that an
 // Abort set by another thread is seen soon without spinning on the socket.
 constexpr int WaitSliceMs = 10;
-
-
-sockaddr_in GatewayEndpoint(const CParseIP& remote) {
-  sockaddr_in endpoint{};
-  endpoint.sin_family = AF_INET;
-  endpoint.sin_port = htons(static_cast<std::uint16_t>(remote.Port));
-  if (inet_pton(AF_INET, remote.Address.c_str(), &endpoint.sin_addr) != 1)
-    endpoint.sin_addr.s_addr = htonl(INADDR_NONE);
-  return endpoint;
-}
 
 }  // namespace
 
@@ -57,48 +40,25 @@ void CRPCInterface::SetSequence(std::uint32_t value) { Sequence = value; }
 int CRPCInterface::Open() {
   Close();
   if (!Remote.Parse(AddressText, RpcDefaultPort)) return -4;
-  Socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (Socket == -1) return -1;
-  const int flags = ::fcntl(Socket, F_GETFL, 0);
-  if (flags == -1 || ::fcntl(Socket, F_SETFL, flags | O_NONBLOCK) == -1) return -2;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = 0;  // the system picks the local port
-  if (::bind(Socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return -3;
-  return 0;
+  // The system picks the local port.
+  return Socket.Open(Endpoint{AnyAddress, 0});
 }
 
-void CRPCInterface::Close() {
-  if (Socket == -1) return;
-  ::close(Socket);
-  Socket = -1;
+void CRPCInterface::Close() { Socket.Close(); }
+
+Endpoint CRPCInterface::Gateway() const {
+  Endpoint gateway{NoAddress, static_cast<std::uint16_t>(Remote.Port)};
+  ParseIpv4(Remote.Address, gateway.Address);
+  return gateway;
 }
 
 int CRPCInterface::SendDatagram(const std::uint8_t* buffer, int length) {
-  const sockaddr_in gateway = GatewayEndpoint(Remote);
-  return static_cast<int>(::sendto(Socket, buffer, static_cast<std::size_t>(std::max(length, 0)), 0,
-                                   reinterpret_cast<const sockaddr*>(&gateway), sizeof gateway));
+  return Socket.SendTo(Gateway(), buffer, length);
 }
 
 int CRPCInterface::ReceiveDatagram(std::uint8_t* buffer, int capacity) {
-  sockaddr_in sender{};
-  return ReceiveFrom(buffer, capacity, sender);
-}
-
-int CRPCInterface::ReceiveFrom(std::uint8_t* buffer, int capacity, sockaddr_in& sender) {
-  socklen_t senderSize = sizeof sender;
-  const ssize_t received =
-      ::recvfrom(Socket, buffer, static_cast<std::size_t>(std::max(capacity, 0)), MSG_DONTWAIT,
-                 reinterpret_cast<sockaddr*>(&sender), &senderSize);
-  if (received < 0) return -1;
-  return static_cast<int>(received);
-}
-
-bool CRPCInterface::IsGateway(const sockaddr_in& sender) const {
-  const sockaddr_in gateway = GatewayEndpoint(Remote);
-  return sender.sin_family == AF_INET && sender.sin_addr.s_addr == gateway.sin_addr.s_addr &&
-         sender.sin_port == gateway.sin_port;
+  Endpoint sender;
+  return Socket.ReceiveFrom(buffer, capacity, sender);
 }
 
 // A reply answers the request in the send buffer when it carries the reply
@@ -107,14 +67,6 @@ bool CRPCInterface::IsReplyTo(const std::uint8_t* received, int length) const {
   return length >= RpcReplyHeaderSize && received[0] == RpcReplyMark0 &&
          received[1] == RpcReplyMark1 && received[2] == SendBuffer[2] &&
          received[3] == SendBuffer[3];
-}
-
-// Sleeps until a datagram is waiting or the time is up; never spins.
-bool CRPCInterface::WaitReadable(int milliseconds) {
-  pollfd watched{Socket, POLLIN, 0};
-  // poll() ignores a negative descriptor and just sleeps, which is what a
-  // transport without a socket should do.
-  return ::poll(&watched, 1, milliseconds) > 0;
 }
 
 // One try's wait: takes every datagram that arrives until the time-out, and
@@ -126,12 +78,13 @@ int CRPCInterface::WaitForReply(MemoryStream* reply) {
   for (;;) {
     const Clock::duration left = timeout - (Clock::now() - start);
     const auto leftMs = std::chrono::ceil<Milliseconds>(left).count();
-    WaitReadable(static_cast<int>(std::clamp<decltype(leftMs)>(leftMs, 1, WaitSliceMs)));
-    sockaddr_in sender{};
-    for (int n; (n = ReceiveFrom(received, RpcMaxDatagram, sender)) >= 0;) {
+    Socket.WaitReadable(static_cast<int>(std::clamp<decltype(leftMs)>(leftMs, 1, WaitSliceMs)));
+    const Endpoint gateway = Gateway();
+    Endpoint sender;
+    for (int n; (n = Socket.ReceiveFrom(received, RpcMaxDatagram, sender)) >= 0;) {
       // Only the gateway's own address and port can answer; stale replies
       // and datagrams from anywhere else are passed over.
-      if (!IsGateway(sender) || !IsReplyTo(received, n)) continue;
+      if (sender != gateway || !IsReplyTo(received, n)) continue;
       if (reply != nullptr) reply->assign(received + RpcReplyHeaderSize, received + n);
       return 0;
     }

@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "link/Parseip.h"
-
-struct sockaddr_in;
+#include "link/UdpSocket.h"
 
 namespace smsconf {
 
@@ -63,7 +62,7 @@ class CRPCInterface {
   CRPCInterface(const CRPCInterface&) = delete;
   CRPCInterface& operator=(const CRPCInterface&) = delete;
 
-  int Socket = -1;           // the UDP socket; -1 when there is none
+  UdpSocket Socket;          // closed when there is none
   CParseIP Remote;           // where every datagram goes, set by Open
   std::uint8_t Channel = 0;  // bits 5..7 of every command byte
   std::string AddressText;   // a.b.c.d or a.b.c.d:port, parsed by Open
@@ -96,11 +95,9 @@ class CRPCInterface {
   static void SetSequence(std::uint32_t value);
 
  private:
-  int ReceiveFrom(std::uint8_t* buffer, int capacity, sockaddr_in& sender);
-  bool IsGateway(const sockaddr_in& sender) const;
+  Endpoint Gateway() const;
   bool IsReplyTo(const std::uint8_t* received, int length) const;
   int WaitForReply(MemoryStream* reply);
-  bool WaitReadable(int milliseconds);
 
   std::vector<std::uint8_t> SendBuffer;
   std::vector<std::uint8_t> ReceiveBuffer;

@@ -81,6 +81,7 @@ void TDlgLoading::Execute(QWidget* owner) {
 // The transport has no address yet, so this first Open makes no socket;
 // "Загрузить" opens it for real.
 void TDlgLoading::FormCreate() {
+  Sockets = std::make_unique<SocketLibrary>();
   Rpc = std::make_unique<CRPCInterface>();
   Rpc->Open();
 }
@@ -89,6 +90,7 @@ void TDlgLoading::FormDestroy() {
   StopLoading();
   RememberFields();
   Rpc.reset();
+  Sockets.reset();
 }
 
 void TDlgLoading::StopLoading() {

@@ -43,6 +43,7 @@ class TDlgLoading : public QDialog {
   // The fixed pauses of the loadings this dialog starts.
   LoadingPauses Pauses;
 
+  std::unique_ptr<SocketLibrary> Sockets;        // started while the dialog is open
   std::unique_ptr<CRPCInterface> Rpc;            // lent to every loading
   std::unique_ptr<CThreadConfigLoading> Thread;  // the current loading, if any
 

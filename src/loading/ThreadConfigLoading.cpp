@@ -1,9 +1,7 @@
 #include "loading/ThreadConfigLoading.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
 #include "image/FileBytes.h"
 #include "text/Cp1251.h"
@@ -86,7 +84,7 @@ CThreadConfigLoading::CThreadConfigLoading() = default;
 
 CThreadConfigLoading::~CThreadConfigLoading() {
   if (Thread.joinable()) {
-    Thread.request_stop();
+    RequestStop();
     Thread.join();
   }
 }
@@ -102,7 +100,13 @@ bool CThreadConfigLoading::Start() {
   return true;
 }
 
-void CThreadConfigLoading::RequestStop() { Thread.request_stop(); }
+// The lock between the request and the wake-up makes sure the worker is
+// either still to look at the stop or already waiting for the wake-up.
+void CThreadConfigLoading::RequestStop() {
+  Thread.request_stop();
+  { const std::lock_guard passed(StopLock); }
+  StopWake.notify_all();
+}
 
 void CThreadConfigLoading::Wait() {
   if (Thread.joinable()) Thread.join();
@@ -354,10 +358,8 @@ void CThreadConfigLoading::ShowLog() {
 
 // Sleeps without using the processor until the owner asks the thread to stop.
 void CThreadConfigLoading::WaitForStop() {
-  std::mutex mutex;
-  std::condition_variable_any wakeUp;
-  std::unique_lock lock(mutex);
-  wakeUp.wait(lock, StopToken, [] { return false; });
+  std::unique_lock lock(StopLock);
+  StopWake.wait(lock, [this] { return StopRequested(); });
 }
 
 // A stop request cuts the pause short: the step then goes on with requests
@@ -367,10 +369,8 @@ void CThreadConfigLoading::Pause(std::chrono::milliseconds nominal) {
   const auto real = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double, std::milli>(static_cast<double>(nominal.count()) * Pauses.Scale));
   if (real <= Clock::duration::zero()) return;
-  std::mutex mutex;
-  std::condition_variable_any wakeUp;
-  std::unique_lock lock(mutex);
-  wakeUp.wait_for(lock, StopToken, real, [] { return false; });
+  std::unique_lock lock(StopLock);
+  StopWake.wait_for(lock, real, [this] { return StopRequested(); });
 }
 
 }  // namespace smsconf

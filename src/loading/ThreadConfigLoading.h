@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -157,6 +159,11 @@ class CThreadConfigLoading {
   bool HasStarted = false;
   int BlockSize = 0;          // as the unit reported it on entering configuration mode
   std::stop_token StopToken;  // the worker's own copy, taken when the thread begins
+  // Wake the worker's pauses and its wait at the end when a stop is asked
+  // for. A waiting stop-token callback can hang as it is removed in the C++
+  // library of mingw-w64, so the waits use a plain condition instead.
+  std::mutex StopLock;
+  std::condition_variable StopWake;
   std::jthread Thread;        // last: joined before the other members go
 };
 

@@ -3,6 +3,7 @@
 #include "image/AtomicFile.h"
 #include "image/ExportPaths.h"
 #include "image/FileBytes.h"
+#include "image/FileSystem.h"
 #include "image/ImageFormat.h"
 #include "image/Output.h"
 #include "image/SymTable.h"
@@ -11,8 +12,6 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace smsconf {
 
@@ -158,14 +157,11 @@ std::optional<std::string> Snapshot(const std::string& path) {
 // Two names for one file: the same file when both exist (hard links too),
 // the same path once resolved otherwise.
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first {}, second {};
-  if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0) {
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-  }
+  if (const std::optional<bool> same = SameExistingFile(a, b)) return *same;
   std::error_code error;
-  const std::filesystem::path left = std::filesystem::weakly_canonical(a, error);
+  const std::filesystem::path left = std::filesystem::weakly_canonical(NativePath(a), error);
   if (error) return false;
-  const std::filesystem::path right = std::filesystem::weakly_canonical(b, error);
+  const std::filesystem::path right = std::filesystem::weakly_canonical(NativePath(b), error);
   return !error && left == right;
 }
 
@@ -208,7 +204,7 @@ std::int32_t CProject::Compile(const std::string& sourceFileName,
       if (oldImage) {
         WriteFileAtomically(imageFileName, *oldImage);
       } else {
-        ::unlink(imageFileName.c_str());
+        RemoveFile(imageFileName);
       }
     } catch (...) {
     }

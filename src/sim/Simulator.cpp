@@ -1,12 +1,6 @@
 #include "sim/Simulator.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -47,13 +41,6 @@ std::string FunctionText(std::uint8_t unit, std::uint8_t function) {
   return text;
 }
 
-std::uint16_t LocalPort(int socket) {
-  sockaddr_in local{};
-  socklen_t size = sizeof local;
-  if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0) return 0;
-  return ntohs(local.sin_port);
-}
-
 std::vector<std::uint8_t> ReplyDatagram(std::uint16_t sequence, const std::vector<std::uint8_t>& payload) {
   std::vector<std::uint8_t> datagram;
   datagram.reserve(RpcReplyHeaderSize + payload.size());
@@ -83,41 +70,29 @@ bool CSimulator::Fail(std::string* error, const std::string& reason) {
 
 bool CSimulator::Start(std::string* error) {
   if (Thread.joinable()) return Fail(error, "the simulator is already running");
-  in_addr address{};
-  if (inet_pton(AF_INET, Options.ListenAddress.c_str(), &address) != 1)
-    return Fail(error, "bad listen address " + Options.ListenAddress);
-  Socket = OpenSocket(address, Options.Port, error);
-  if (Socket < 0) return false;
-  BoundPort = LocalPort(Socket);
+  std::uint32_t address = 0;
+  if (!ParseIpv4(Options.ListenAddress, address)) return Fail(error, "bad listen address " + Options.ListenAddress);
+  if (!OpenSocket(Socket, {address, Options.Port}, error)) return false;
+  BoundPort = Socket.LocalPort();
   if (Options.ForeignPortReplies) {
-    ForeignSocket = OpenSocket(address, 0, error);
-    if (ForeignSocket < 0) {
+    if (!OpenSocket(ForeignSocket, {address, 0}, error)) {
       CloseSockets();
       return false;
     }
-    ForeignPort = LocalPort(ForeignSocket);
+    ForeignPort = ForeignSocket.LocalPort();
   }
   Thread = std::jthread([this](std::stop_token stop) { Serve(stop); });
   return true;
 }
 
-int CSimulator::OpenSocket(const in_addr& address, std::uint16_t port, std::string* error) {
-  const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (handle < 0) {
-    Fail(error, std::string("cannot create a UDP socket: ") + std::strerror(errno));
-    return -1;
+bool CSimulator::OpenSocket(UdpSocket& socket, const Endpoint& local, std::string* error) {
+  switch (socket.Open(local)) {
+    case 0: return true;
+    case -1: return Fail(error, "cannot create a UDP socket: " + SocketErrorText());
+    default:
+      return Fail(error, "cannot bind " + Options.ListenAddress + ":" + std::to_string(local.Port) + ": " +
+                             SocketErrorText());
   }
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr = address;
-  local.sin_port = htons(port);
-  if (bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-    Fail(error, "cannot bind " + Options.ListenAddress + ":" + std::to_string(port) + ": " +
-                    std::strerror(errno));
-    close(handle);
-    return -1;
-  }
-  return handle;
 }
 
 void CSimulator::Stop() {
@@ -130,10 +105,8 @@ void CSimulator::Stop() {
 }
 
 void CSimulator::CloseSockets() {
-  for (int* handle : {&Socket, &ForeignSocket}) {
-    if (*handle >= 0) close(*handle);
-    *handle = -1;
-  }
+  Socket.Close();
+  ForeignSocket.Close();
 }
 
 std::uint16_t CSimulator::Port() const { return BoundPort; }
@@ -169,8 +142,7 @@ void CSimulator::SetLog(std::function<void(const std::string&)> sink) { Sink = s
 void CSimulator::Serve(std::stop_token stop) {
   Bytes buffer(RpcBufferSize);
   while (!stop.stop_requested()) {
-    pollfd waiting{Socket, POLLIN, 0};
-    if (poll(&waiting, 1, PollTimeout()) > 0) ReceiveWaiting(buffer);
+    if (Socket.WaitReadable(PollTimeout())) ReceiveWaiting(buffer);
     SendDueReplies();
   }
 }
@@ -185,17 +157,15 @@ int CSimulator::PollTimeout() const {
 
 void CSimulator::ReceiveWaiting(Bytes& buffer) {
   for (int taken = 0; taken < MaxDatagramsPerWake; ++taken) {
-    sockaddr_in sender{};
-    socklen_t senderSize = sizeof sender;
-    const ssize_t length = recvfrom(Socket, buffer.data(), buffer.size(), 0,
-                                    reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    Endpoint sender;
+    const int length = Socket.ReceiveFrom(buffer.data(), static_cast<int>(buffer.size()), sender);
     if (length < 0) return;  // nothing more waiting
     HandleDatagram(Bytes(buffer.begin(), buffer.begin() + length), sender);
     SendDueReplies();
   }
 }
 
-void CSimulator::HandleDatagram(const Bytes& datagram, const sockaddr_in& sender) {
+void CSimulator::HandleDatagram(const Bytes& datagram, const Endpoint& sender) {
   if (datagram.size() < static_cast<std::size_t>(RpcRequestHeaderSize) ||
       datagram[0] != RpcRequestMark0 || datagram[1] != RpcRequestMark1) {
     Log("<- " + Hex(datagram) + " not a gateway request, ignored");
@@ -210,7 +180,7 @@ void CSimulator::HandleDatagram(const Bytes& datagram, const sockaddr_in& sender
     Log("<- " + Hex(datagram) + " command " + std::to_string(command) + ", ignored");
 }
 
-void CSimulator::HandleGatewayInfo(const Bytes& datagram, const sockaddr_in& sender) {
+void CSimulator::HandleGatewayInfo(const Bytes& datagram, const Endpoint& sender) {
   Log("<- " + Hex(datagram) + " gateway info");
   if (DropThisRequest()) {
     Log("drop request");
@@ -219,7 +189,7 @@ void CSimulator::HandleGatewayInfo(const Bytes& datagram, const sockaddr_in& sen
   ScheduleReply(datagram, sender, GatewayInfoBlock());
 }
 
-void CSimulator::HandleModbus(const Bytes& datagram, const sockaddr_in& sender) {
+void CSimulator::HandleModbus(const Bytes& datagram, const Endpoint& sender) {
   const Frame frame(datagram.begin() + RpcRequestHeaderSize, datagram.end());
   FrameVerdict verdict;
   {
@@ -286,7 +256,7 @@ bool CSimulator::RandomDrop() {
   return chance < Options.DropRate;
 }
 
-void CSimulator::ScheduleReply(const Bytes& request, const sockaddr_in& to, const Bytes& payload) {
+void CSimulator::ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload) {
   if (DropThisReply()) {
     Log("drop reply");
     return;
@@ -315,10 +285,9 @@ void CSimulator::SendDueReplies() {
   }
 }
 
-void CSimulator::Send(const Datagram& datagram, const sockaddr_in& to) {
-  const int handle = datagram.FromForeignPort ? ForeignSocket : Socket;
-  sendto(handle, datagram.Content.data(), datagram.Content.size(), 0,
-         reinterpret_cast<const sockaddr*>(&to), sizeof to);
+void CSimulator::Send(const Datagram& datagram, const Endpoint& to) {
+  const UdpSocket& socket = datagram.FromForeignPort ? ForeignSocket : Socket;
+  socket.SendTo(to, datagram.Content.data(), static_cast<int>(datagram.Content.size()));
   Log("-> " + Hex(datagram.Content) + datagram.Note);
 }
 

@@ -6,8 +6,6 @@
 // foreign replies, a busy or uncooperative unit) can be switched on one by
 // one to exercise the client.
 
-#include <netinet/in.h>
-
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -21,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/UdpSocket.h"
 #include "sim/SimulatedUnit.h"
 #include "sim/SimulatorOptions.h"
 
@@ -66,34 +65,35 @@ class CSimulator {
   };
   struct PendingReply {
     Clock::time_point Due;
-    sockaddr_in To{};
+    Endpoint To;
     std::vector<Datagram> Datagrams;
   };
 
   bool Fail(std::string* error, const std::string& reason);
-  int OpenSocket(const in_addr& address, std::uint16_t port, std::string* error);
+  bool OpenSocket(UdpSocket& socket, const Endpoint& local, std::string* error);
   void CloseSockets();
 
   void Serve(std::stop_token stop);
   int PollTimeout() const;
   void ReceiveWaiting(Bytes& buffer);
-  void HandleDatagram(const Bytes& datagram, const sockaddr_in& sender);
-  void HandleGatewayInfo(const Bytes& datagram, const sockaddr_in& sender);
-  void HandleModbus(const Bytes& datagram, const sockaddr_in& sender);
+  void HandleDatagram(const Bytes& datagram, const Endpoint& sender);
+  void HandleGatewayInfo(const Bytes& datagram, const Endpoint& sender);
+  void HandleModbus(const Bytes& datagram, const Endpoint& sender);
   Bytes GatewayInfoBlock() const;
 
   bool DropThisRequest();
   bool DropThisReply();
   bool RandomDrop();
-  void ScheduleReply(const Bytes& request, const sockaddr_in& to, const Bytes& payload);
+  void ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload);
   void SendDueReplies();
-  void Send(const Datagram& datagram, const sockaddr_in& to);
+  void Send(const Datagram& datagram, const Endpoint& to);
   void Log(const std::string& line) const;
 
   const SimulatorOptions Options;
   std::function<void(const std::string&)> Sink;
-  int Socket = -1;
-  int ForeignSocket = -1;
+  SocketLibrary Sockets;  // started before the sockets open, cleaned up after they close
+  UdpSocket Socket;
+  UdpSocket ForeignSocket;
   std::uint16_t ForeignPort = 0;
   std::atomic<std::uint16_t> BoundPort{0};
   std::jthread Thread;

@@ -1,4 +1,5 @@
 #include "ui/Application.h"
+#include "ui/CorePath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,8 +23,8 @@ QString TApplication::Title() {
 }
 
 void TApplication::ShowException(const std::exception& error) {
-  // Paths in the model's messages are in the file system's encoding.
-  const QString text = QFile::decodeName(error.what());
+  // Paths in the model's messages are in the core's encoding of paths.
+  const QString text = QtPath(error.what());
   QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok,
                   QApplication::activeWindow());
   box.setAccessibleName(Title());

@@ -12,6 +12,7 @@
 #include "loading/DialogLoading.h"
 #include "ui/ActionButton.h"
 #include "ui/Application.h"
+#include "ui/CorePath.h"
 #include "ui_Main.h"
 
 namespace smsconf {
@@ -37,7 +38,7 @@ QFileDialog* MakeFileDialog(QWidget* owner, const char* name, const QString& tit
   return dialog;
 }
 
-std::string PathOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string PathOf(const QString& path) { return CorePath(path); }
 
 }  // namespace
 
@@ -83,7 +84,7 @@ void TMainForm::BindActions() {
 void TMainForm::FormCreate(const std::string& fileName) {
   Project = std::make_unique<CProject>();
   Project->FileName = fileName;
-  if (!fileName.empty() && QFileInfo::exists(QFile::decodeName(fileName.c_str()))) {
+  if (!fileName.empty() && QFileInfo::exists(QtPath(fileName.c_str()))) {
     TApplication::Guarded([this] { Project->Load(); });
   }
   Form->FrmPhoneList1->PhoneList = Project->Phones.get();
@@ -122,7 +123,7 @@ void TMainForm::ActionSaveAsExecute() { SaveAs(); }
 
 bool TMainForm::SaveAs() {
   SaveDialog1->setDirectory(QCoreApplication::applicationDirPath());
-  SaveDialog1->selectFile(QFile::decodeName(Project->FileName.c_str()));
+  SaveDialog1->selectFile(QtPath(Project->FileName.c_str()));
   if (!ChooseFile(SaveDialog1)) return false;
   Project->FileName = PathOf(SaveDialog1->selectedFiles().constFirst());
   ActionSaveExecute();

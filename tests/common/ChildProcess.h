@@ -3,6 +3,9 @@
 // A program run as a child process, its standard output and error read as
 // lines through one pipe while it runs.
 
+#ifdef _WIN32
+#include "common/WindowsProcess.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,16 +13,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/OutputLines.h"
 
 extern char** environ;
 
 namespace smsconf::testing {
 
-class ChildProcess {
+class ChildProcess : public OutputLines<ChildProcess> {
  public:
+  static constexpr bool CanInterrupt = true;
+
   explicit ChildProcess(std::vector<std::string> arguments) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -43,21 +49,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // The next line without its newline; nothing at the end of the output or
-  // when the program stays silent for a generous while.
-  std::optional<std::string> ReadLine() {
-    std::string line;
+  bool ReadByte(char& c) {
     pollfd readable{Output, POLLIN, 0};
-    for (char c = 0; ::poll(&readable, 1, 30000) > 0 && ::read(Output, &c, 1) == 1;) {
-      if (c == '\n') return line;
-      line += c;
-    }
-    return line.empty() ? std::nullopt : std::optional(line);
-  }
-  std::vector<std::string> RemainingLines() {
-    std::vector<std::string> lines;
-    while (std::optional<std::string> line = ReadLine()) lines.push_back(*line);
-    return lines;
+    return ::poll(&readable, 1, 30000) > 0 && ::read(Output, &c, 1) == 1;
   }
 
   void Signal(int signal) const {
@@ -80,3 +74,4 @@ class ChildProcess {
 };
 
 }  // namespace smsconf::testing
+#endif

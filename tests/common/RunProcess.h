@@ -4,6 +4,9 @@
 
 #include "common/TempDir.h"
 
+#ifdef _WIN32
+#include "common/WindowsProcess.h"
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
@@ -44,3 +47,4 @@ inline ProcessResult RunProcess(std::vector<std::string> arguments) {
 }
 
 }  // namespace smsconf::testing
+#endif

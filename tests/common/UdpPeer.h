@@ -4,10 +4,6 @@
 // client the test drives by hand or, given a script, a gateway that hears
 // every datagram on its own thread and may answer it.
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "link/Crc16.h"
+#include "link/UdpSocket.h"
 
 namespace smsconf::testing {
 
@@ -66,17 +63,13 @@ class UdpPeer {
   }
 
   explicit UdpPeer(Script script = {}) {
-    sockaddr_in local = Loopback(0);
-    socklen_t size = sizeof local;
-    ::bind(Socket, reinterpret_cast<const sockaddr*>(&local), size);
-    ::getsockname(Socket, reinterpret_cast<sockaddr*>(&local), &size);
-    OwnPort = ntohs(local.sin_port);
+    Socket.Open({LoopbackAddress, 0});
+    OwnPort = Socket.LocalPort();
     if (script) Worker = std::thread([this, script] { Serve(script); });
   }
   ~UdpPeer() {
     Stopping = true;
     if (Worker.joinable()) Worker.join();
-    ::close(Socket);
   }
   UdpPeer(const UdpPeer&) = delete;
   UdpPeer& operator=(const UdpPeer&) = delete;
@@ -84,22 +77,19 @@ class UdpPeer {
   std::string Address() const { return "127.0.0.1:" + std::to_string(OwnPort); }
 
   void Send(std::uint16_t port, const Bytes& datagram) const {
-    const sockaddr_in to = Loopback(port);
-    ::sendto(Socket, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    Socket.SendTo({LoopbackAddress, port}, datagram.data(), static_cast<int>(datagram.size()));
   }
 
   // The next datagram; nothing when none comes within the wait (a generous
   // bound for what must come, 0 for what is already here).
   std::optional<Received> Receive(int waitMs = 5000) const {
-    pollfd readable{Socket, POLLIN, 0};
     Bytes buffer(65536);
-    sockaddr_in from{};
-    socklen_t size = sizeof from;
-    const ssize_t length = ::poll(&readable, 1, waitMs) <= 0 ? -1 :
-        ::recvfrom(Socket, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &size);
+    Endpoint from;
+    const int length = !Socket.WaitReadable(waitMs) ? -1 :
+        Socket.ReceiveFrom(buffer.data(), static_cast<int>(buffer.size()), from);
     if (length < 0) return std::nullopt;
     buffer.resize(static_cast<std::size_t>(length));
-    return Received{buffer, ntohs(from.sin_port)};
+    return Received{buffer, from.Port};
   }
 
   // What the script has been given, once that is at least count datagrams
@@ -112,13 +102,6 @@ class UdpPeer {
   }
 
  private:
-  static sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-  }
   void Serve(const Script& script) {
     while (!Stopping) {
       const std::optional<Received> datagram = Receive(5);
@@ -131,7 +114,8 @@ class UdpPeer {
     }
   }
 
-  int Socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  SocketLibrary Sockets;
+  UdpSocket Socket;
   std::uint16_t OwnPort = 0;
   std::atomic<bool> Stopping{false};
   mutable std::mutex Guard;

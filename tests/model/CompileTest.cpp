@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sys/stat.h>
 #include <vector>
 
 namespace smsconf {
@@ -139,8 +138,8 @@ TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   const std::string project = Dir.File("p.sms"), fifo = Dir.File("fifo"), big = Dir.File("big.bin");
   WriteFile(project, "[Phone0]\r\nNumber=1\r\n");
   WriteFile(big, std::string(512 * 1024 + 1, 'x'));
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::filesystem::create_symlink("sms.bin", link);
+  ASSERT_EQ(testing::MakeFifo(fifo), testing::PosixFiles);
+  if (testing::PosixFiles) std::filesystem::create_symlink("sms.bin", link);
   const std::string notRegular = ": not a regular file (a device, FIFO or socket)";
   struct Case { std::string source, image, message; };
   const Case cases[] = {
@@ -155,12 +154,13 @@ TEST_F(CompileTest, UnwritableTargetsAreRefusedAndChangeNothing) {
   CProject compiled;
   compiled.FileName = project;
   for (const Case& c : cases) {
+    if (!testing::PosixFiles && (c.source == fifo || c.image == fifo || c.source == link)) continue;
     EXPECT_EQ(FailureOf([&] { compiled.Compile(c.source, c.image); }), c.message);
   }
   EXPECT_EQ(ReadFile(Image), "old image");
   EXPECT_EQ(ReadFile(project), "[Phone0]\r\nNumber=1\r\n");
   EXPECT_EQ(ReadFile(big).size(), 512u * 1024 + 1);
-  EXPECT_EQ(Dir.EntryCount(), 6u);  // no source written, no temporary files
+  EXPECT_EQ(Dir.EntryCount(), testing::PosixFiles ? 6u : 4u);  // no source written, no temporary files
 }
 
 }  // namespace

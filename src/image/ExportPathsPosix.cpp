@@ -1,19 +1,13 @@
 #include "image/ExportPaths.h"
 
-#ifndef _WIN32
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
-#endif
 
 namespace smsconf {
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* ImagePath = "c:\\sms.bin";
-constexpr const char* SourcePath = "c:\\stdcfg.c";
-#else
 constexpr const char* ImageFileName = "sms.bin";
 constexpr const char* SourceFileName = "stdcfg.c";
 
@@ -30,24 +24,11 @@ std::string InHome(const char* name) {
   if (path.empty() || path.back() != '/') path += '/';
   return path + name;
 }
-#endif
 
 }  // namespace
 
-std::string DefaultImagePath() {
-#ifdef _WIN32
-  return ImagePath;
-#else
-  return InHome(ImageFileName);
-#endif
-}
+std::string DefaultImagePath() { return InHome(ImageFileName); }
 
-std::string DefaultSourcePath() {
-#ifdef _WIN32
-  return SourcePath;
-#else
-  return InHome(SourceFileName);
-#endif
-}
+std::string DefaultSourcePath() { return InHome(SourceFileName); }
 
 }  // namespace smsconf

@@ -1,0 +1,50 @@
+#pragma once
+
+// What the command line does its own way on each system: how the arguments
+// arrive, what the console shows, and how Ctrl+C reaches the program.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace smsconf::cli {
+
+// The arguments as UTF-8. Windows hands a program its command line in the
+// local code page, so there they are read again in wide characters, and a
+// path in any language arrives whole.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// Makes the console show the program's UTF-8 output as it is.
+void PrepareConsole();
+
+// Whether standard output is a terminal that takes the colour and
+// line-clearing escapes; a file, pipe or NUL is none.
+bool OutputIsTerminal();
+
+// Sleeps one thread until another wakes it with a byte, or until the user
+// stops the program: Ctrl+C, and with `alsoTermination` a request to end it
+// as well (SIGTERM, or the console window closing).
+class WakeUp {
+ public:
+  static constexpr char Interrupted = 'I';
+
+  explicit WakeUp(bool alsoTermination = false);
+  ~WakeUp();
+  WakeUp(const WakeUp&) = delete;
+  WakeUp& operator=(const WakeUp&) = delete;
+
+  bool Ready() const { return Installed; }
+  // The byte that woke it: Interrupted for the user's stop.
+  char Wait();
+  // Wakes the waiting thread; safe from any thread.
+  static void Notify(char byte);
+  // Runs `start` so that the threads it starts never take the user's stop
+  // themselves: it must reach the waiting thread, not interrupt a worker.
+  void StartShielded(const std::function<void()>& start) const;
+
+ private:
+  bool Installed = false;
+  bool AlsoTermination;
+};
+
+}  // namespace smsconf::cli
