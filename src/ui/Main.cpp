@@ -38,8 +38,6 @@ QFileDialog* MakeFileDialog(QWidget* owner, const char* name, const QString& tit
   return dialog;
 }
 
-std::string PathOf(const QString& path) { return CorePath(path); }
-
 }  // namespace
 
 TMainForm::TMainForm(const std::string& fileName, QWidget* parent)
@@ -108,7 +106,7 @@ void TMainForm::ActionOpenExecute() {
   if (!ConfirmDiscard()) return;
   OpenDialog1->setDirectory(QCoreApplication::applicationDirPath());
   if (!ChooseFile(OpenDialog1)) return;
-  Project->FileName = PathOf(OpenDialog1->selectedFiles().constFirst());
+  Project->FileName = CorePath(OpenDialog1->selectedFiles().constFirst());
   Project->Load();
   Modified = false;
   RefreshViews();
@@ -125,7 +123,7 @@ bool TMainForm::SaveAs() {
   SaveDialog1->setDirectory(QCoreApplication::applicationDirPath());
   SaveDialog1->selectFile(QtPath(Project->FileName.c_str()));
   if (!ChooseFile(SaveDialog1)) return false;
-  Project->FileName = PathOf(SaveDialog1->selectedFiles().constFirst());
+  Project->FileName = CorePath(SaveDialog1->selectedFiles().constFirst());
   ActionSaveExecute();
   return true;
 }
@@ -184,7 +182,7 @@ int RunProgram(int argc, char** argv) {
   TApplication application(argc, argv);
   const QStringList arguments = QCoreApplication::arguments();
   try {
-    TMainForm form(arguments.size() > 1 ? PathOf(arguments.at(1)) : std::string());
+    TMainForm form(arguments.size() > 1 ? CorePath(arguments.at(1)) : std::string());
     form.show();
     return application.exec();
   } catch (const std::exception& error) {
