@@ -160,5 +160,24 @@ TEST_F(UiTest, TextsAreKeptAsWindows1251AndForeignCharactersRefused) {
   EXPECT_NE(ReadFile(Dir.File("sms.bin")).find(bytes), std::string::npos);
 }
 
+// OK on an event from a file that the dialog's controls cannot show as it
+// is keeps it: an input past DI31 and a text longer than the field's limit;
+// Escape discards nothing.
+TEST_F(UiTest, OkKeepsWhatTheControlsCannotShow) {
+  const std::string text(80, 'x');
+  WriteFile(Dir.File("p.sms"), "[Event0]\r\nPin=40\r\nText=" + text + "\r\n");
+  Open(Dir.File("p.sms"));
+  ModalAnswer answer([](QWidget* dialog) {
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible());
+    QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+  });
+  QTest::keyClick(Events(), Qt::Key_Down);
+  QTest::keyClick(Events(), Qt::Key_Return);  // Enter edits the selected row
+  ASSERT_TRUE(answer.Answered());
+  EXPECT_EQ(Window->Project->Events->Get(0)->Pin, 40);
+  EXPECT_EQ(Window->Project->Events->Get(0)->Text, text);
+}
+
 }  // namespace
 }  // namespace smsconf::testing
