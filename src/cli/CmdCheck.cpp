@@ -11,8 +11,6 @@ namespace smsconf::cli {
 
 namespace {
 
-constexpr int CheckOrder = 5;
-
 int RunCheck(const std::string& path) {
   try {
     const std::vector<ProjectFinding> findings = CheckProjectFile(path);
@@ -24,14 +22,14 @@ int RunCheck(const std::string& path) {
   }
 }
 
-const bool Registered = RegisterCommand({CheckOrder, [](CLI::App& app) {
+}  // namespace
+
+std::function<int()> SetupCheck(CLI::App& app) {
   auto path = std::make_shared<std::string>();
   CLI::App* sub = app.add_subcommand(
       "check", "List every place where a project file does not mean what it seems to (exit 1 if any)");
   sub->add_option("PROJECT", *path, "Project file (.sms)")->required();
-  return std::function<int()>([path] { return RunCheck(*path); });
-}});
-
-}  // namespace
+  return [path] { return RunCheck(*path); };
+}
 
 }  // namespace smsconf::cli

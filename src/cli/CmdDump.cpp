@@ -2,7 +2,7 @@
 // it and prints what it holds, or the first defect found.
 
 #include "cli/Command.h"
-#include "image/FileBytes.h"
+#include "files/FileBytes.h"
 #include "image/ImageDecoder.h"
 #include "text/Cp1251.h"
 
@@ -15,8 +15,6 @@ namespace smsconf::cli {
 
 namespace {
 
-constexpr int DumpOrder = 40;
-// The length word is 16 bits, so a longer file cannot be an image.
 constexpr std::size_t LargestImage = 0xFFFF;
 
 std::string Trigger(const DecodedEvent& event) {
@@ -98,13 +96,13 @@ int Dump(const std::string& path) {
   return ExitOk;
 }
 
-const bool registered = RegisterCommand({DumpOrder, [](CLI::App& app) {
+}  // namespace
+
+std::function<int()> SetupDump(CLI::App& app) {
   CLI::App* sub = app.add_subcommand("dump", "Check a configuration image and print its contents");
   auto path = std::make_shared<std::string>();
   sub->add_option("IMAGE", *path, "Configuration image file")->required();
-  return std::function<int()>([path] { return Dump(*path); });
-}});
-
-}  // namespace
+  return [path] { return Dump(*path); };
+}
 
 }  // namespace smsconf::cli

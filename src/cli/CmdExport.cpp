@@ -3,9 +3,9 @@
 
 #include "cli/Command.h"
 #include "cli/FindingText.h"
-#include "image/ExportPaths.h"
-#include "image/FileBytes.h"
-#include "image/FileSystem.h"
+#include "files/ExportPaths.h"
+#include "files/FileBytes.h"
+#include "files/FileSystem.h"
 #include "model/Project.h"
 #include "model/ProjectCheck.h"
 
@@ -55,7 +55,9 @@ int RunExport(const ExportOptions& options) {
   }
 }
 
-const bool Registered = RegisterCommand({10, [](CLI::App& app) {
+}  // namespace
+
+std::function<int()> SetupExport(CLI::App& app) {
   auto options = std::make_shared<ExportOptions>();
   CLI::App* sub = app.add_subcommand(
       "export", "Compile a project file into the configuration image and its firmware source");
@@ -65,8 +67,6 @@ const bool Registered = RegisterCommand({10, [](CLI::App& app) {
   sub->add_option("--source", options->Source, "Firmware source file to write")
       ->capture_default_str();
   return [options] { return RunExport(*options); };
-}});
-
-}  // namespace
+}
 
 }  // namespace smsconf::cli

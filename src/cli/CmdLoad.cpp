@@ -4,8 +4,8 @@
 
 #include "cli/Command.h"
 #include "cli/Console.h"
-#include "image/ExportPaths.h"
-#include "image/FileBytes.h"
+#include "files/ExportPaths.h"
+#include "files/FileBytes.h"
 #include "image/ImageDecoder.h"
 #include "link/Parseip.h"
 #include "link/Rpcinterface.h"
@@ -25,7 +25,6 @@ namespace smsconf::cli {
 
 namespace {
 
-constexpr int LoadOrder = 50;
 constexpr int ExitInterrupted = 128 + SIGINT;  // what shells report for Ctrl+C
 
 constexpr const char* DefaultGateway = "192.168.1.1";
@@ -214,6 +213,8 @@ int RunLoad(const LoadOptions& options) {
   return ending == Ending::Completed ? ExitOk : ExitFailure;
 }
 
+}  // namespace
+
 std::function<int()> SetupLoad(CLI::App& app) {
   auto options = std::make_shared<LoadOptions>();
   options->Image = DefaultImagePath();
@@ -237,9 +238,5 @@ std::function<int()> SetupLoad(CLI::App& app) {
   load->add_flag("--force", options->Force, "Send an image that fails the image check anyway");
   return [options] { return RunLoad(*options); };
 }
-
-const bool Registered = RegisterCommand({LoadOrder, SetupLoad});
-
-}  // namespace
 
 }  // namespace smsconf::cli

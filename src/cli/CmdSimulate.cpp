@@ -12,9 +12,9 @@
 
 #include "cli/Command.h"
 #include "cli/Console.h"
-#include "image/AtomicFile.h"
-#include "image/FileBytes.h"
-#include "image/FileSystem.h"
+#include "files/AtomicFile.h"
+#include "files/FileBytes.h"
+#include "files/FileSystem.h"
 #include "link/Parseip.h"
 #include "sim/Simulator.h"
 #include "text/Cp1251.h"
@@ -129,6 +129,8 @@ int RunSimulate(const SimulateArguments& arguments) {
   return ExitOk;
 }
 
+}  // namespace
+
 std::function<int()> SetupSimulate(CLI::App& app) {
   auto arguments = std::make_shared<SimulateArguments>();
   CLI::App* command = app.add_subcommand(
@@ -161,9 +163,5 @@ std::function<int()> SetupSimulate(CLI::App& app) {
       ->check(CLI::Validator(CheckSaveImage, ""));
   return [arguments] { return RunSimulate(*arguments); };
 }
-
-const bool Registered = RegisterCommand({90, SetupSimulate});
-
-}  // namespace
 
 }  // namespace smsconf::cli

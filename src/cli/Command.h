@@ -14,16 +14,17 @@ inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailure = 1;
 inline constexpr int ExitUsage = 2;
 
-// One command of smsconf-cli. Setup adds the subcommand and its options to
-// the application and returns the function that runs it once the command
-// line has been parsed; that function returns the exit status.
-struct Command {
-  int Order;  // position in the help listing
-  std::function<std::function<int()>(CLI::App& app)> Setup;
-};
+// The commands of smsconf-cli, each in its own Cmd*.cpp. A setup adds the
+// subcommand and its options to the application and returns the function
+// that runs it once the command line has been parsed; that function returns
+// the exit status. Main.cpp lists them in the order of the help.
+using CommandSetup = std::function<int()> (*)(CLI::App& app);
 
-// Called from a namespace-scope initialiser in each command's source file.
-bool RegisterCommand(Command command);
+std::function<int()> SetupCheck(CLI::App& app);
+std::function<int()> SetupExport(CLI::App& app);
+std::function<int()> SetupDump(CLI::App& app);
+std::function<int()> SetupLoad(CLI::App& app);
+std::function<int()> SetupSimulate(CLI::App& app);
 
 // Checks for numeric option values, placed before any range check, so that a
 // value that is no number is called that rather than "out of range" or

@@ -1,8 +1,7 @@
 #include "cli/Command.h"
 #include "cli/Console.h"
-#include "image/AtomicFile.h"
+#include "files/AtomicFile.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <vector>
@@ -11,17 +10,10 @@ namespace smsconf::cli {
 
 namespace {
 
-std::vector<Command>& Registry() {
-  static std::vector<Command> commands;
-  return commands;
-}
+// Every command, in the order of the help listing.
+constexpr CommandSetup Commands[] = {SetupCheck, SetupExport, SetupDump, SetupLoad, SetupSimulate};
 
 }  // namespace
-
-bool RegisterCommand(Command command) {
-  Registry().push_back(std::move(command));
-  return true;
-}
 
 }  // namespace smsconf::cli
 
@@ -36,16 +28,10 @@ int main(int argc, char** argv) {
   // Paths like /tmp/x are arguments, never options, on every system.
   app.allow_windows_style_options(false);
 
-  auto commands = Registry();
-  std::sort(commands.begin(), commands.end(),
-            [](const Command& a, const Command& b) { return a.Order < b.Order; });
-
   std::vector<std::pair<CLI::App*, std::function<int()>>> runners;
-  for (const Command& command : commands) {
-    const std::size_t before = app.get_subcommands({}).size();
-    std::function<int()> run = command.Setup(app);
-    auto subcommands = app.get_subcommands({});
-    if (subcommands.size() > before) runners.emplace_back(subcommands.back(), std::move(run));
+  for (const CommandSetup setup : Commands) {
+    std::function<int()> run = setup(app);
+    runners.emplace_back(app.get_subcommands({}).back(), std::move(run));
   }
 
   const std::vector<std::string> arguments = Utf8Arguments(argc, argv);

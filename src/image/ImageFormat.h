@@ -11,6 +11,18 @@ namespace smsconf::imageformat {
 
 inline constexpr std::uint16_t Signature = 0x7331;
 
+// Every count of the image is one byte, every offset, field and the length
+// one 16-bit word, so no image is longer than this.
+inline constexpr std::size_t LargestImage = 0xFFFF;
+inline constexpr std::uint32_t LargestWord = 0xFFFF;
+inline constexpr std::uint32_t LargestByte = 0xFF;
+
+// The unit keeps its configuration in a memory window of this many bytes;
+// image byte 0 goes to LoadAddress, where the firmware's own configuration
+// also stands.
+inline constexpr std::size_t UnitCapacity = 0x10000;
+inline constexpr std::uint32_t LoadAddress = 0x8000;
+
 // Header words, by their offset in the image.
 inline constexpr std::size_t SignatureOffset = 0;
 inline constexpr std::size_t LengthOffset = 2;

@@ -1,6 +1,6 @@
 #include "image/Output.h"
 
-#include "image/AtomicFile.h"
+#include "files/AtomicFile.h"
 #include "image/Require.h"
 
 #include <cstdio>

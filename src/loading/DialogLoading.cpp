@@ -12,8 +12,8 @@
 #include <span>
 #include <string>
 
-#include "image/ExportPaths.h"
-#include "image/FileBytes.h"
+#include "files/ExportPaths.h"
+#include "files/FileBytes.h"
 #include "image/ImageDecoder.h"
 #include "link/Parseip.h"
 #include "text/Cp1251.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "image/FileBytes.h"
+#include "files/FileBytes.h"
 #include "text/Cp1251.h"
 
 namespace smsconf {

@@ -1,7 +1,7 @@
 #include "model/IniFile.h"
 
-#include "image/AtomicFile.h"
-#include "image/FileBytes.h"
+#include "files/AtomicFile.h"
+#include "files/FileBytes.h"
 #include "text/Cp1251.h"
 
 #include <stdexcept>

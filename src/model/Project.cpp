@@ -1,9 +1,9 @@
 #include "model/Project.h"
 
-#include "image/AtomicFile.h"
-#include "image/ExportPaths.h"
-#include "image/FileBytes.h"
-#include "image/FileSystem.h"
+#include "files/AtomicFile.h"
+#include "files/ExportPaths.h"
+#include "files/FileBytes.h"
+#include "files/FileSystem.h"
 #include "image/ImageFormat.h"
 #include "image/Output.h"
 #include "image/SymTable.h"

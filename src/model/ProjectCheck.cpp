@@ -1,6 +1,6 @@
 #include "model/ProjectCheck.h"
 
-#include "image/FileBytes.h"
+#include "files/FileBytes.h"
 #include "model/IniFile.h"
 #include "model/Phonelist.h"
 #include "text/Cp1251.h"

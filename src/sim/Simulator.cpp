@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <optional>
 
-#include "image/AtomicFile.h"
+#include "files/AtomicFile.h"
 #include "link/Modbus.h"
 #include "link/Rpcinterface.h"
 

@@ -7,8 +7,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
-#include "image/AtomicFile.h"
-#include "image/ExportPaths.h"
+#include "files/AtomicFile.h"
+#include "files/ExportPaths.h"
 #include "loading/DialogLoading.h"
 #include "ui/ActionButton.h"
 #include "ui/Application.h"

@@ -22,7 +22,7 @@
 #include "common/GuiTest.h"
 #include "common/TempDir.h"
 #include "common/UdpPeer.h"
-#include "image/ExportPaths.h"
+#include "files/ExportPaths.h"
 #include "model/Project.h"
 #include "sim/Simulator.h"
 

@@ -2,7 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/TempDir.h"
-#include "image/AtomicFile.h"
+#include "files/AtomicFile.h"
 #include "model/EventBuilder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "image/FileBytes.h"
+#include "files/FileBytes.h"
 
-#include "image/FileSystem.h"
+#include "files/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>

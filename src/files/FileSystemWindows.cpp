@@ -1,5 +1,5 @@
-#include "image/AtomicFile.h"
-#include "image/FileSystem.h"
+#include "files/AtomicFile.h"
+#include "files/FileSystem.h"
 
 #include <cerrno>
 #include <cwchar>

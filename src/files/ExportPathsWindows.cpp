@@ -1,4 +1,4 @@
-#include "image/ExportPaths.h"
+#include "files/ExportPaths.h"
 
 namespace smsconf {
 

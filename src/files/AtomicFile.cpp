@@ -1,7 +1,7 @@
-#include "image/AtomicFile.h"
+#include "files/AtomicFile.h"
 
-#include "image/FileBytes.h"
-#include "image/FileSystem.h"
+#include "files/FileBytes.h"
+#include "files/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>

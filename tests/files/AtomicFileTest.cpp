@@ -1,4 +1,4 @@
-#include "image/AtomicFile.h"
+#include "files/AtomicFile.h"
 
 #include "common/Failure.h"
 #include "common/TempDir.h"
