@@ -4,6 +4,7 @@
 #include "cli/Command.h"
 #include "files/FileBytes.h"
 #include "image/ImageDecoder.h"
+#include "image/ImageFormat.h"
 #include "text/Cp1251.h"
 
 #include <cstdint>
@@ -15,16 +16,16 @@ namespace smsconf::cli {
 
 namespace {
 
-constexpr std::size_t LargestImage = 0xFFFF;
+using imageformat::LargestImage;
 
-std::string Trigger(const DecodedEvent& event) {
+std::string Trigger(const ImageEvent& event) {
   return "DI" + std::to_string(event.Pin) + "-" + (event.Neg ? "F" : "R") + "-" +
          std::to_string(event.Delay);
 }
 
-std::string Recipients(std::uint16_t send) {
+std::string Recipients(std::uint8_t send) {
   std::string slots;
-  for (int slot = 0; slot < 16; ++slot) {
+  for (int slot = 0; slot < imageformat::PhoneSlots; ++slot) {
     if ((send >> slot & 1) == 0) continue;
     if (!slots.empty()) slots += ',';
     slots += std::to_string(slot);
@@ -51,21 +52,21 @@ void PrintHeader(const DecodedImage& image) {
   std::cout << line;
 }
 
-void PrintPhones(const DecodedImage& image) {
-  std::cout << "\nPhones (" << image.Phones.size() << ")\n";
+void PrintPhones(const ImageContent& content) {
+  std::cout << "\nPhones (" << content.Numbers.size() << ")\n";
   std::cout << "  Slot  Number\n";
-  for (std::size_t slot = 0; slot < image.Phones.size(); ++slot) {
-    const std::string& number = image.Phones[slot];
+  for (std::size_t slot = 0; slot < content.Numbers.size(); ++slot) {
+    const std::string& number = content.Numbers[slot];
     std::cout << "  " << Padded(std::to_string(slot), 6)
               << (number.empty() ? "(empty)" : text::Cp1251ToTerminal(number)) << '\n';
   }
 }
 
-void PrintEvents(const DecodedImage& image) {
-  std::cout << "\nEvents (" << image.Events.size() << ")\n";
+void PrintEvents(const ImageContent& content) {
+  std::cout << "\nEvents (" << content.Events.size() << ")\n";
   std::cout << "  Id    Trigger        Recipients       Text\n";
-  for (std::size_t i = 0; i < image.Events.size(); ++i) {
-    const DecodedEvent& event = image.Events[i];
+  for (std::size_t i = 0; i < content.Events.size(); ++i) {
+    const ImageEvent& event = content.Events[i];
     std::cout << "  " << Padded(std::to_string(i), 6) << Padded(Trigger(event), 15)
               << Padded(Recipients(event.Send), 17) << text::Cp1251ToTerminal(event.Text) << '\n';
   }
@@ -91,8 +92,8 @@ int Dump(const std::string& path) {
     return ExitFailure;
   }
   PrintHeader(result.Image);
-  PrintPhones(result.Image);
-  PrintEvents(result.Image);
+  PrintPhones(result.Image.Content);
+  PrintEvents(result.Image.Content);
   return ExitOk;
 }
 

@@ -147,7 +147,7 @@ bool CImageDecoder::ReadPhones() {
     std::string number;
     if (!ReadText(field, "phone " + Decimal(i), number)) return false;
     image.PhoneReferences.push_back(Word(field));
-    image.Phones.push_back(std::move(number));
+    image.Content.Numbers.push_back(std::move(number));
   }
   return true;
 }
@@ -162,18 +162,13 @@ bool CImageDecoder::ReadEvents() {
 bool CImageDecoder::ReadEvent(std::size_t index) {
   const std::size_t record = result_.Image.EventTable + CountSize + EventRecordSize * index;
   const std::string owner = "event " + Decimal(index);
-  DecodedEvent event;
-  event.Delay = Word(record + EventDelayOffset);
-  event.Send = Word(record + EventSendOffset);
-  event.Pin = Byte(record + EventPinOffset);
-  event.Neg = Byte(record + EventNegOffset);
-  event.TextReference = Word(record + EventTextOffset);
-
+  const std::uint16_t send = Word(record + EventSendOffset);
+  const std::uint8_t neg = Byte(record + EventNegOffset);
   // The firmware looks up bit i of the mask in the phone table, so a bit
   // without its slot would make it read whatever follows the table.
   for (int slot = 0; slot < 16; ++slot) {
-    if ((event.Send >> slot & 1) == 0) continue;
-    const std::string names = owner + " recipient mask " + Hex(event.Send, 4) + " names slot " +
+    if ((send >> slot & 1) == 0) continue;
+    const std::string names = owner + " recipient mask " + Hex(send, 4) + " names slot " +
                               Decimal(std::size_t(slot));
     if (slot >= PhoneSlots) {
       return Fail(record + EventSendOffset, names + ", beyond the " + Decimal(PhoneSlots) +
@@ -184,12 +179,19 @@ bool CImageDecoder::ReadEvent(std::size_t index) {
                                                 Decimal(phoneCount_) + " entries");
     }
   }
-  if (event.Neg > 1) {
-    return Fail(record + EventNegOffset, owner + " edge byte " + Decimal(event.Neg) +
+  if (neg > 1) {
+    return Fail(record + EventNegOffset, owner + " edge byte " + Decimal(neg) +
                                              " is neither 0 (rising) nor 1 (falling)");
   }
+  ImageEvent event;
   if (!ReadText(record + EventTextOffset, owner, event.Text)) return false;
-  result_.Image.Events.push_back(std::move(event));
+  event.Pin = Byte(record + EventPinOffset);
+  event.Neg = neg == 1;
+  event.Delay = Word(record + EventDelayOffset);
+  // Every bit names one of the eight slots, checked above.
+  event.Send = static_cast<std::uint8_t>(send);
+  result_.Image.TextReferences.push_back(Word(record + EventTextOffset));
+  result_.Image.Content.Events.push_back(std::move(event));
   return true;
 }
 

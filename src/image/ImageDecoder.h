@@ -1,5 +1,7 @@
 #pragma once
 
+#include "image/ImageContent.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -8,18 +10,8 @@
 
 namespace smsconf {
 
-// One event record of an image. Text holds the Windows-1251 bytes.
-struct DecodedEvent {
-  std::uint16_t Delay = 0;
-  std::uint16_t Send = 0;
-  std::uint8_t Pin = 0;
-  std::uint8_t Neg = 0;
-  std::uint16_t TextReference = 0;
-  std::string Text;
-};
-
-// What a sound image holds: the header words, the phone numbers in slot
-// order and the events in image order. Texts are Windows-1251 bytes.
+// A sound image: its content, and where the header and tables put it, for
+// showing the layout. Texts are Windows-1251 bytes.
 struct DecodedImage {
   std::uint16_t Signature = 0;
   std::uint16_t Length = 0;
@@ -27,9 +19,9 @@ struct DecodedImage {
   std::uint16_t EventTable = 0;
   std::size_t StringAreaSize = 0;
   std::uint8_t Checksum = 0;
-  std::vector<std::uint16_t> PhoneReferences;
-  std::vector<std::string> Phones;
-  std::vector<DecodedEvent> Events;
+  std::vector<std::uint16_t> PhoneReferences;  // one a number, in slot order
+  std::vector<std::uint16_t> TextReferences;   // one an event, in image order
+  ImageContent Content;
 };
 
 struct ImageDecodeResult {
@@ -41,7 +33,7 @@ struct ImageDecodeResult {
 
 // Reads a configuration image as a unit would, checking everything the unit
 // relies on, and stops at the first defect. Whatever the bytes, it reads
-// only inside them.
+// only inside them. What EncodeImage wrote comes back as its content.
 class CImageDecoder {
  public:
   static ImageDecodeResult Decode(std::span<const std::uint8_t> bytes);

@@ -16,6 +16,7 @@ inline constexpr std::uint16_t Signature = 0x7331;
 inline constexpr std::size_t LargestImage = 0xFFFF;
 inline constexpr std::uint32_t LargestWord = 0xFFFF;
 inline constexpr std::uint32_t LargestByte = 0xFF;
+inline constexpr std::uint32_t LargestCount = LargestByte;
 
 // The unit keeps its configuration in a memory window of this many bytes;
 // image byte 0 goes to LoadAddress, where the firmware's own configuration

@@ -1,11 +1,11 @@
 #include "image/Output.h"
 
 #include "files/AtomicFile.h"
-#include "image/Require.h"
+#include "image/CodeBuffer.h"
+#include "image/ImageFormat.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <stdexcept>
 #include <string_view>
 
@@ -14,7 +14,7 @@ namespace smsconf {
 namespace {
 
 // The firmware source: the image as a program-memory array and the function
-// with which the firmware copies it to its data memory at 0x8000.
+// with which the firmware copies it to the load address.
 constexpr const char* SourceHead =
     "#include <avr\\pgmspace.h>\n"
     "#include \"stdcfg.h\"\n"
@@ -32,24 +32,13 @@ constexpr const char* SourceInitEnd = "}\n";
 COutput::COutput()
     : capacity_(InitialCapacity),
       length_(0),
-      code_(static_cast<std::uint8_t*>(std::malloc(InitialCapacity))),
-      position_(0) {
-  SMSCONF_REQUIRE(code_ != nullptr, "Code != NULL");
-}
+      code_(ObtainCode(InitialCapacity)),
+      position_(0) {}
 
 COutput::~COutput() { std::free(code_); }
 
 void COutput::PutByte(std::uint8_t b) {
-  if (position_ == capacity_) {
-    // A capacity that no longer fits the 32-bit size counts as memory that
-    // cannot be obtained.
-    const bool fits = capacity_ <= std::numeric_limits<std::int32_t>::max() / 2;
-    auto* grown = fits ? static_cast<std::uint8_t*>(std::realloc(code_, std::size_t(capacity_) * 2))
-                       : nullptr;
-    SMSCONF_REQUIRE(grown != nullptr, "Code != NULL");
-    code_ = grown;
-    capacity_ *= 2;
-  }
+  MakeRoom(code_, capacity_, position_);
   code_[position_++] = b;
   if (length_ < position_) length_ = position_;
 }
@@ -85,22 +74,23 @@ void COutput::SaveToFile(const std::string& path) const {
 }
 
 void COutput::SaveAsSource(const std::string& path) const {
-  WriteFileAtomically(path, SourceText());
+  WriteFileAtomically(path, FirmwareSource({code_, std::size_t(length_)}));
 }
 
-std::string COutput::SourceText() const {
+std::string FirmwareSource(std::span<const std::uint8_t> image) {
   std::string text = SourceHead;
   // ",\n\t0xAB" per byte
-  text.reserve(text.size() + std::size_t(length_) * 7 + 128);
+  text.reserve(text.size() + image.size() * 7 + 128);
   char piece[64];
-  for (std::int32_t i = 0; i < length_; ++i) {
+  for (std::size_t i = 0; i < image.size(); ++i) {
     if (i != 0) text += ",\n";
-    std::snprintf(piece, sizeof piece, "\t0x%02X", unsigned(code_[i]));
+    std::snprintf(piece, sizeof piece, "\t0x%02X", unsigned(image[i]));
     text += piece;
   }
   text += SourceArrayEnd;
   text += SourceInitHead;
-  std::snprintf(piece, sizeof piece, "memcpy_P((void *)0x8000, stdcfgdata, %d);\n", int(length_));
+  std::snprintf(piece, sizeof piece, "memcpy_P((void *)0x%X, stdcfgdata, %d);\n",
+                unsigned(imageformat::LoadAddress), int(image.size()));
   text += piece;
   text += SourceInitEnd;
   return text;

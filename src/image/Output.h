@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace smsconf {
@@ -33,8 +34,6 @@ class COutput {
   // the file cannot be written, and then leaves any earlier file untouched.
   void SaveToFile(const std::string& path) const;
   void SaveAsSource(const std::string& path) const;
-  // The text that SaveAsSource writes.
-  std::string SourceText() const;
 
   const std::uint8_t* Code() const { return code_; }
   std::int32_t Capacity() const { return capacity_; }
@@ -47,5 +46,10 @@ class COutput {
   std::uint8_t* code_;
   std::int32_t position_;
 };
+
+// The firmware source file of an image: the bytes as a program-memory array
+// and the function with which the firmware copies them to the address at
+// which the unit reads its configuration.
+std::string FirmwareSource(std::span<const std::uint8_t> image);
 
 }  // namespace smsconf

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,22 +24,19 @@ class CSymTable {
   // there yet. A text ends at its first 0 byte, as it does in the area.
   std::int32_t AddString(std::string_view text);
 
-  const unsigned char* Code() const { return code_; }
+  const std::uint8_t* Code() const { return code_; }
   std::int32_t Length() const { return length_; }
   std::int32_t Capacity() const { return capacity_; }
-  // (text as first added, offset) in the order of first addition.
-  const std::vector<std::pair<std::string, std::int32_t>>& Index() const { return index_; }
 
  private:
-  void AppendByte(unsigned char byte);
+  void AppendByte(std::uint8_t byte);
 
   std::int32_t capacity_;
+  // (text as first added, offset) in the order of first addition: the walk
+  // along it finds the first spelling of a text.
   std::vector<std::pair<std::string, std::int32_t>> index_;
-  unsigned char* code_;
+  std::uint8_t* code_;
   std::int32_t length_;
-  // Folded text -> offset. Equality ignoring case is equality of the folded
-  // bytes, so this finds exactly the entry that a walk along index_ would.
-  std::unordered_map<std::string, std::int32_t> byFoldedText_;
 };
 
 }  // namespace smsconf

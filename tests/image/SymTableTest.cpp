@@ -16,5 +16,19 @@ TEST(SymTable, StoresEachTextOnceAtItsOffset) {
             std::string("+79001234567\0\0Abc\0ab\0", 21));
 }
 
+// 5000 bytes of texts: the area doubles once and keeps every earlier byte.
+TEST(SymTable, GrowsByDoublingAndKeepsItsTexts) {
+  CSymTable table;
+  std::string area;
+  for (int i = 0; i < 50; ++i) {
+    const std::string text = std::to_string(i) + std::string(99 - std::to_string(i).size(), 'x');
+    EXPECT_EQ(table.AddString(text), std::int32_t(area.size()));
+    area += text + '\0';
+  }
+  EXPECT_EQ(table.Capacity(), 8192);
+  EXPECT_EQ(table.AddString("0" + std::string(98, 'X')), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(table.Code()), std::size_t(table.Length())), area);
+}
+
 }  // namespace
 }  // namespace smsconf

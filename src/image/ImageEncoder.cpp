@@ -1,0 +1,97 @@
+#include "image/ImageEncoder.h"
+
+#include "image/ImageFormat.h"
+#include "image/Output.h"
+#include "image/SymTable.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace smsconf {
+
+using namespace imageformat;
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& what) { throw std::runtime_error(what); }
+
+void CheckFields(const ImageContent& content) {
+  if (content.Numbers.size() > LargestCount) {
+    Refuse("Too many phone numbers: " + std::to_string(content.Numbers.size()) +
+           "; the image holds at most " + std::to_string(LargestCount));
+  }
+  if (content.Events.size() > LargestCount) {
+    Refuse("Too many events: " + std::to_string(content.Events.size()) +
+           "; the image holds at most " + std::to_string(LargestCount));
+  }
+  for (std::size_t i = 0; i < content.Events.size(); ++i) {
+    const ImageEvent& event = content.Events[i];
+    if (event.Pin < 0 || event.Pin > std::int64_t{LargestByte}) {
+      Refuse("Event " + std::to_string(i) + ": Pin " + std::to_string(event.Pin) +
+             " is outside 0.." + std::to_string(LargestByte));
+    }
+    if (event.Delay < 0 || event.Delay > std::int64_t{LargestWord}) {
+      Refuse("Event " + std::to_string(i) + ": Delay " + std::to_string(event.Delay) +
+             " is outside 0.." + std::to_string(LargestWord));
+    }
+  }
+}
+
+// The 16-bit reference to a text already in the string area.
+std::uint32_t StringReference(CSymTable& table, const std::string& text, const std::string& owner) {
+  const std::int64_t reference = std::int64_t{table.AddString(text)} + std::int64_t{StringAreaStart};
+  if (reference > std::int64_t{LargestWord}) {
+    Refuse(owner + ": the text lies at image offset " + std::to_string(reference) + ", past the " +
+           std::to_string(LargestWord) + " that a reference can hold");
+  }
+  return static_cast<std::uint32_t>(reference);
+}
+
+void Assemble(const ImageContent& content, COutput& out) {
+  CSymTable table;
+  for (const std::string& number : content.Numbers) table.AddString(number);
+  for (const ImageEvent& event : content.Events) table.AddString(event.Text);
+
+  out.PutWord(Signature);
+  const std::int32_t lengthWord = out.ReserveWord();
+  const std::int32_t phoneTableWord = out.ReserveWord();
+  const std::int32_t eventTableWord = out.ReserveWord();
+  out.PutBytes(table.Code(), table.Length());
+
+  out.PatchWord(phoneTableWord, static_cast<std::uint32_t>(out.Position()));
+  out.PutByte(static_cast<std::uint8_t>(content.Numbers.size()));
+  for (std::size_t i = 0; i < content.Numbers.size(); ++i) {
+    out.PutWord(StringReference(table, content.Numbers[i], "Phone " + std::to_string(i) + ": Number"));
+  }
+
+  out.PatchWord(eventTableWord, static_cast<std::uint32_t>(out.Position()));
+  out.PutByte(static_cast<std::uint8_t>(content.Events.size()));
+  for (std::size_t i = 0; i < content.Events.size(); ++i) {
+    const ImageEvent& event = content.Events[i];
+    out.PutWord(static_cast<std::uint32_t>(event.Delay));
+    out.PutWord(event.Send);
+    out.PutByte(static_cast<std::uint8_t>(event.Pin));
+    out.PutByte(event.Neg ? 1 : 0);
+    out.PutWord(StringReference(table, event.Text, "Event " + std::to_string(i) + ": Text"));
+  }
+
+  // The length counts the checksum byte that is still to come.
+  const std::int64_t total = std::int64_t{out.Position()} + 1;
+  if (total > std::int64_t{LargestImage}) {
+    Refuse("The image would be " + std::to_string(total) + " bytes long; it can be at most " +
+           std::to_string(LargestImage));
+  }
+  out.PatchWord(lengthWord, static_cast<std::uint32_t>(total));
+  out.PutByte(Checksum(out.Code(), static_cast<std::size_t>(out.Position())));
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeImage(const ImageContent& content) {
+  CheckFields(content);
+  COutput out;
+  Assemble(content, out);
+  return {out.Code(), out.Code() + out.Length()};
+}
+
+}  // namespace smsconf

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "image/ImageContent.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace smsconf {
+
+// The configuration image of `content`, checksum included: the texts once
+// each in the string area in order of first use (numbers first), then the
+// phone table and the event table. Content the image cannot hold (more than
+// 255 numbers or events, a Pin or Delay too wide for its field, a text or
+// the whole image past 64 KiB) throws std::runtime_error naming the phone or
+// event and the field.
+std::vector<std::uint8_t> EncodeImage(const ImageContent& content);
+
+}  // namespace smsconf
