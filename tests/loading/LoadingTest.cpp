@@ -60,7 +60,6 @@ struct LoadingRun {
     Rpc.Open();
     Worker.Client.Address = 1;
     Worker.Client.Rpc = &Rpc;
-    Worker.ImageAddress = Loading::ConfigImageAddress;
     Worker.Pauses.Scale = 0.0;
     Worker.CurrentLinkSettings = [link] { return link; };
     Worker.Sink = [this](int kind, const std::string& text) {
