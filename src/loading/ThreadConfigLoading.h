@@ -101,10 +101,10 @@ class CThreadConfigLoading {
 
   // The per cent of the progress line once `written` of `total` bytes are
   // confirmed. It counts one byte more than written, so the last block of a
-  // small image shows more than 100; the line has always said so.
+  // small image shows more than 100: the lines read as they always have.
   static std::uint32_t ProgressPercent(std::uint32_t written, std::uint32_t total);
 
-  CModbus Client;            // the owner sets Address and Rpc before Start
+  CModbus Client;            // its Address and Rpc are set before Start, as SetUpLoading does
   std::array<std::uint8_t, imageformat::UnitCapacity> Image{};
   std::uint32_t ImageSize = 0;  // valid bytes in Image; set through SetImage
   std::uint32_t ImageAddress = imageformat::LoadAddress;  // unit address of Image[0]
