@@ -115,6 +115,7 @@ void TDlgLoading::Button1Click() {
   Form->ListBox3->clear();
   Form->ProgressBar1->setValue(0);
   UploadPercent = 0;
+  // On the engineer's yes the set-up runs again, this time taking the damaged image.
   if (setup.Verdict.Outcome == LoadingVerdict::Damaged && LoadDamaged(setup.Verdict.Defect)) setup = SetUp(true);
   if (!Accepted(setup.Verdict)) return;
   Thread = std::move(setup.Procedure);
