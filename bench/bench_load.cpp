@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/Rpcinterface.h"
+#include "loading/LoadingSetup.h"
 #include "loading/ThreadConfigLoading.h"
 #include "sim/Simulator.h"
 
@@ -34,20 +35,16 @@ int main() {
     return 1;
   }
 
+  // The image is no configuration, only bytes to carry.
+  LoadingImage image;
+  image.Bytes.resize(ImageBytes);
+  for (std::size_t i = 0; i < image.Bytes.size(); ++i) image.Bytes[i] = static_cast<std::uint8_t>(i * 7);
+
+  // With the product's defaults of tries and time-out.
   CRPCInterface rpc;
-  rpc.AddressText = "127.0.0.1:" + std::to_string(simulator.Port());
-  rpc.Tries = 15;
-  rpc.Timeout = 250;
-  rpc.Open();
-
-  std::vector<std::uint8_t> image(ImageBytes);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
-
-  CThreadConfigLoading loading;
-  loading.Client.Rpc = &rpc;
-  loading.Client.Address = options.UnitAddress;
-  loading.ImageAddress = CThreadConfigLoading::ConfigImageAddress;
-  loading.SetImage(image.data(), image.size());
+  const LoadingTarget target{"127.0.0.1:" + std::to_string(simulator.Port()), options.UnitAddress, {}};
+  LoadingSetup setup = SetUpLoading(target, image, rpc);
+  CThreadConfigLoading& loading = *setup.Procedure;
   std::promise<int> finished;
   loading.OnFinalStep = [&](int step) { finished.set_value(step); };
 
@@ -61,7 +58,7 @@ int main() {
   const std::size_t blocks = (ImageBytes + BlockSize - 1) / BlockSize;
   const double floorMs = static_cast<double>(loading.Pauses.Floor(blocks).count());
   const double elapsedMs = std::chrono::duration<double, std::milli>(elapsed).count();
-  const bool intact = simulator.ReceivedImage() == image;
+  const bool intact = simulator.ReceivedImage() == image.Bytes;
   std::printf("image %zu bytes in %zu blocks of %d, final step %d, image %s\n", ImageBytes, blocks,
               BlockSize, step, intact ? "intact" : "DIFFERS");
   std::printf("elapsed %.1f ms, floor of the fixed pauses %.0f ms, overhead %.2f %% (target under 5 %%)\n",

@@ -49,7 +49,7 @@ int main() {
   rpc.AddressText = "127.0.0.1:" + std::to_string(port);
   rpc.Tries = 15;
   rpc.Timeout = 250;
-  if (rpc.Open() != 0) {
+  if (rpc.Open() != smsconf::RpcOk) {
     std::fprintf(stderr, "cannot open the transport\n");
     return 1;
   }

@@ -6,9 +6,10 @@
 #include "cli/Console.h"
 #include "files/ExportPaths.h"
 #include "files/FileBytes.h"
-#include "image/ImageDecoder.h"
-#include "link/Parseip.h"
+#include "image/ImageFormat.h"
+#include "limits/Limits.h"
 #include "link/Rpcinterface.h"
+#include "loading/LoadingSetup.h"
 #include "loading/ThreadConfigLoading.h"
 #include "text/Cp1251.h"
 
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace smsconf::cli {
@@ -26,18 +28,6 @@ namespace smsconf::cli {
 namespace {
 
 constexpr int ExitInterrupted = 128 + SIGINT;  // what shells report for Ctrl+C
-
-constexpr const char* DefaultGateway = "192.168.1.1";
-constexpr int DefaultUnit = 1;
-constexpr int MinUnit = 1;
-constexpr int MaxUnit = 254;
-constexpr int DefaultTries = 15;
-constexpr int MinTries = 1;
-constexpr int MaxTries = 100;
-constexpr int DefaultTimeout = 250;
-constexpr int MinTimeout = 100;
-constexpr int MaxTimeout = 500;
-
 
 constexpr std::size_t ProgressBarWidth = 30;
 constexpr int FullProgress = 100;
@@ -48,10 +38,10 @@ constexpr const char* Plain = "\x1b[0m";
 
 struct LoadOptions {
   std::string Image;
-  std::string Gateway = DefaultGateway;
-  int Unit = DefaultUnit;
-  int Tries = DefaultTries;
-  int Timeout = DefaultTimeout;
+  std::string Gateway = limits::DefaultGateway;
+  int Unit = limits::DefaultUnit;
+  int Tries = limits::DefaultTries;
+  int Timeout = limits::DefaultTimeoutMs;
   bool NoColor = false;
   bool Force = false;
 };
@@ -69,22 +59,8 @@ void PrintLine(const std::string& utf8) {
 
 void PrintError(const std::string& utf8) { std::fprintf(stderr, "%s\n", utf8.c_str()); }
 
-// The per cent of a block's progress line ("Выполнено 42 %"), or -1 for any
-// other line.
-int ProgressPercent(const std::string& cp1251) {
-  static const std::string prefix = text::Cp1251("Выполнено ");
-  static const std::string suffix = " %";
-  if (!cp1251.starts_with(prefix) || !cp1251.ends_with(suffix)) return -1;
-  const std::string digits = cp1251.substr(prefix.size(), cp1251.size() - prefix.size() - suffix.size());
-  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
-    return -1;
-  }
-  return std::stoi(digits);
-}
-
-std::string ProgressBar(int percent) {
-  const std::size_t filled = ProgressBarWidth * static_cast<std::size_t>(std::min(percent, FullProgress)) /
-                             FullProgress;
+std::string ProgressBar(std::uint32_t percent) {
+  const std::size_t filled = ProgressBarWidth * std::min<std::size_t>(percent, FullProgress) / FullProgress;
   return "[" + std::string(filled, '#') + std::string(ProgressBarWidth - filled, '-') + "]";
 }
 
@@ -95,13 +71,18 @@ class LogPrinter {
  public:
   LogPrinter(bool terminal, bool colour) : Terminal(terminal), Colour(colour) {}
 
+  // A block was confirmed; its progress line is the next line to print.
+  void Progress(std::uint32_t written, std::uint32_t total) {
+    if (Terminal) ProgressLine = CThreadConfigLoading::ProgressPercent(written, total);
+  }
+
   void Print(int kind, const std::string& cp1251) {
     const std::string line = text::Cp1251ToTerminal(cp1251);
-    const int percent = Terminal ? ProgressPercent(cp1251) : -1;
-    if (percent >= 0) {
+    if (ProgressLine) {
       // Back to the start of the line, and the rest of it cleared.
-      std::fputs(("\r\x1b[K" + line + " " + ProgressBar(percent)).c_str(), stdout);
+      std::fputs(("\r\x1b[K" + line + " " + ProgressBar(*ProgressLine)).c_str(), stdout);
       std::fflush(stdout);
+      ProgressLine.reset();
       ProgressShown = true;
       return;
     }
@@ -123,57 +104,49 @@ class LogPrinter {
  private:
   const bool Terminal;
   const bool Colour;
+  std::optional<std::uint32_t> ProgressLine;  // the per cent of the progress line to come
   bool ProgressShown = false;
 };
 
-// Reads the image as the loading will send it; false (and why, said) when
-// it cannot be read or is too large.
-bool ReadImage(CThreadConfigLoading& loading, const std::string& path) {
-  int error = 0;
-  switch (loading.LoadImage(path, &error)) {
-    case CThreadConfigLoading::ImageLoad::Loaded: return true;
-    case CThreadConfigLoading::ImageLoad::Unreadable:
-      PrintError("Ошибка чтения файла " + path + ": " + FileErrorReason(error));
-      return false;
-    case CThreadConfigLoading::ImageLoad::TooLarge:
-      PrintError("Файл конфигурации больше 65536 байт: " + path);
-      return false;
-  }
-  return false;
+LinkSettings Link(const LoadOptions& options) {
+  return LinkSettings{options.Tries, static_cast<std::uint32_t>(options.Timeout)};
 }
 
-// A unit takes whatever it is sent, so the image is checked the way dump
-// checks it before anything goes out; --force sends a damaged one anyway.
-bool ImageAccepted(const CThreadConfigLoading& loading, const LoadOptions& options) {
-  const ImageDecodeResult result = CImageDecoder::Decode({loading.Image.data(), loading.ImageSize});
-  if (result.Ok) return true;
-  if (options.Force) {
-    PrintError("warning: " + options.Image + ": " + result.Defect + "; sent anyway (--force)");
-    return true;
+// Says why the set-up refused the loading, or warns of a damaged image that
+// --force sends anyway; the exit status of a refusal, or nothing.
+std::optional<int> Refusal(const LoadingVerdict& verdict, const LoadOptions& options) {
+  switch (verdict.Outcome) {
+    case LoadingVerdict::Ready:
+      if (!verdict.Defect.empty())
+        PrintError("warning: " + options.Image + ": " + verdict.Defect + "; sent anyway (--force)");
+      return std::nullopt;
+    case LoadingVerdict::BadAddress:
+      PrintError("Ошибка в написании IP адреса: \"" + options.Gateway +
+                 "\" (accepted: a.b.c.d or a.b.c.d:port, e.g. " + limits::DefaultGateway + " or " +
+                 limits::DefaultGateway + ":" + std::to_string(limits::GatewayPort) + ")");
+      return ExitUsage;
+    case LoadingVerdict::Unreadable:
+      PrintError("Ошибка чтения файла " + options.Image + ": " + FileErrorReason(verdict.Error));
+      return ExitFailure;
+    case LoadingVerdict::TooLarge:
+      PrintError("Файл конфигурации больше " + std::to_string(imageformat::UnitCapacity) + " байт: " + options.Image);
+      return ExitFailure;
+    case LoadingVerdict::Damaged:
+      PrintError(options.Image + ": " + verdict.Defect);
+      PrintError("The image is damaged and was not sent; --force sends it anyway.");
+      return ExitFailure;
   }
-  PrintError(options.Image + ": " + result.Defect);
-  PrintError("The image is damaged and was not sent; --force sends it anyway.");
-  return false;
+  return ExitFailure;
 }
 
 int RunLoad(const LoadOptions& options) {
-  CParseIP address;
-  if (!address.Parse(options.Gateway, RpcDefaultPort)) {
-    PrintError("Ошибка в написании IP адреса: \"" + options.Gateway +
-               "\" (accepted: a.b.c.d or a.b.c.d:port, e.g. 192.168.1.1 or 192.168.1.1:1122)");
-    return ExitUsage;
-  }
-
   const SocketLibrary sockets;
   CRPCInterface rpc;
-  auto loading = std::make_unique<CThreadConfigLoading>();
-  if (!ReadImage(*loading, options.Image) || !ImageAccepted(*loading, options)) return ExitFailure;
+  LoadingSetup setup =
+      SetUpLoading({options.Gateway, options.Unit, Link(options)}, options.Image, options.Force, rpc);
+  if (const std::optional<int> status = Refusal(setup.Verdict, options)) return *status;
+  std::unique_ptr<CThreadConfigLoading>& loading = setup.Procedure;
   PrintLine("Размер файла конфигурации " + std::to_string(loading->ImageSize) + " байт");
-
-  rpc.AddressText = options.Gateway;
-  rpc.Tries = options.Tries;
-  rpc.Timeout = static_cast<std::uint32_t>(options.Timeout);
-  rpc.Open();  // a transport that cannot open shows up as the first request failing
 
   // Ctrl+C only wakes the waiting thread; the abort itself runs there.
   WakeUp watch;
@@ -181,15 +154,11 @@ int RunLoad(const LoadOptions& options) {
     PrintError("Cannot watch for Ctrl+C");
     return ExitFailure;
   }
-  loading->Client.Rpc = &rpc;
-  loading->Client.Address = static_cast<std::uint32_t>(options.Unit);
-  loading->ImageAddress = CThreadConfigLoading::ConfigImageAddress;
   const bool terminal = OutputIsTerminal();
   auto printer = std::make_shared<LogPrinter>(terminal, terminal && !options.NoColor);
   loading->Sink = [printer](int kind, const std::string& text) { printer->Print(kind, text); };
-  loading->CurrentLinkSettings = [&options] {
-    return LinkSettings{options.Tries, static_cast<std::uint32_t>(options.Timeout)};
-  };
+  loading->OnProgress = [printer](std::uint32_t written, std::uint32_t total) { printer->Progress(written, total); };
+  loading->CurrentLinkSettings = [&options] { return Link(options); };
   loading->OnFinalStep = [](int step) {
     Notify(step == CThreadConfigLoading::StepCompleted ? Ending::Completed : Ending::Failed);
   };
@@ -224,15 +193,15 @@ std::function<int()> SetupLoad(CLI::App& app) {
       ->capture_default_str();
   load->add_option("--unit", options->Unit, "Modbus address of the unit")
       ->check(WholeNumber(true))
-      ->check(CLI::Range(MinUnit, MaxUnit))
+      ->check(CLI::Range(limits::Unit.Min, limits::Unit.Max))
       ->capture_default_str();
   load->add_option("--tries", options->Tries, "Sends per request")
       ->check(WholeNumber(true))
-      ->check(CLI::Range(MinTries, MaxTries))
+      ->check(CLI::Range(limits::Tries.Min, limits::Tries.Max))
       ->capture_default_str();
   load->add_option("--timeout", options->Timeout, "Wait for each reply, in milliseconds")
       ->check(WholeNumber(true))
-      ->check(CLI::Range(MinTimeout, MaxTimeout))
+      ->check(CLI::Range(limits::TimeoutMs.Min, limits::TimeoutMs.Max))
       ->capture_default_str();
   load->add_flag("--no-color", options->NoColor, "Never colour the log lines");
   load->add_flag("--force", options->Force, "Send an image that fails the image check anyway");

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -15,7 +16,8 @@
 #include "files/AtomicFile.h"
 #include "files/FileBytes.h"
 #include "files/FileSystem.h"
-#include "link/Parseip.h"
+#include "limits/Limits.h"
+#include "link/UdpSocket.h"
 #include "sim/Simulator.h"
 #include "text/Cp1251.h"
 
@@ -23,13 +25,12 @@ namespace smsconf::cli {
 
 namespace {
 
-constexpr int MinUnitAddress = 1;
-constexpr int MaxUnitAddress = 254;
-constexpr int MaxBlockSize = 255;
+// The unit reports its block size in one byte.
+constexpr int MaxBlockSize = std::numeric_limits<std::uint8_t>::max();
 
 struct SimulateArguments {
-  std::string Listen = "127.0.0.1:" + std::to_string(RpcDefaultPort);
-  int Unit = MinUnitAddress;
+  std::string Listen = "127.0.0.1:" + std::to_string(limits::GatewayPort);
+  int Unit = limits::DefaultUnit;
   int BlockSize = sim::SimulatorOptions{}.BlockSize;
   unsigned Busy = 0;
   double Drop = 0.0;
@@ -44,7 +45,7 @@ struct SimulateArguments {
 bool ParseListen(const std::string& text, std::string& address, std::uint16_t& port) {
   const std::size_t colon = text.rfind(':');
   address = text.substr(0, colon);
-  port = RpcDefaultPort;
+  port = limits::GatewayPort;
   if (colon != std::string::npos) {
     const char* first = text.data() + colon + 1;
     const char* last = text.data() + text.size();
@@ -141,7 +142,7 @@ std::function<int()> SetupSimulate(CLI::App& app) {
       ->capture_default_str();
   command->add_option("--unit", arguments->Unit, "Modbus address of the unit")
       ->check(WholeNumber(true))
-      ->check(CLI::Range(MinUnitAddress, MaxUnitAddress))
+      ->check(CLI::Range(limits::Unit.Min, limits::Unit.Max))
       ->capture_default_str();
   command->add_option("--block-size", arguments->BlockSize, "block size the unit reports")
       ->check(WholeNumber(true))

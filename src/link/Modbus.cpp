@@ -49,7 +49,7 @@ MemoryStream CModbus::Frame(std::uint8_t function) const {
 }
 
 int CModbus::Exchange(const MemoryStream& frame, MemoryStream& reply) {
-  if (Rpc == nullptr) return -1;
+  if (Rpc == nullptr) return RpcNoReply;
   return Rpc->ModbusRequest(frame, reply);
 }
 
@@ -58,7 +58,7 @@ int CModbus::ShortRequest(std::uint8_t function, std::size_t replySize, bool orL
   const MemoryStream frame = Frame(function);
   status = MbNoReply;
   const int r = Exchange(frame, reply);
-  if (r == 0) status = CheckReply(frame, reply, orLonger ? Length::AtLeast : Length::Exactly, replySize);
+  if (r == RpcOk) status = CheckReply(frame, reply, orLonger ? Length::AtLeast : Length::Exactly, replySize);
   return r;
 }
 
@@ -120,11 +120,11 @@ int CModbus::WriteBlock(MbBlock& block) {
   std::memset(&block, 0, sizeof block);
   block.Status = MbNoReply;
   // More data than the record holds cannot be sent whole; nothing is sent.
-  if (!lengthValid) return -1;
+  if (!lengthValid) return RpcNoReply;
 
   MemoryStream reply;
   const int r = Exchange(frame, reply);
-  if (r != 0) return r;
+  if (r != RpcOk) return r;
   block.Status = CheckReply(frame, reply, Length::Exactly, MbWriteBlockReplySize);
   if (block.Status == MbException) block.ExceptionCode = reply[FirstDataByte];
   if (block.Status != MbValid) return r;

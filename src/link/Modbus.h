@@ -74,8 +74,8 @@ struct MbBlock {
   std::uint8_t ExceptionCode;
 };
 
-// Every operation returns the transport result (0 = a reply came, which may
-// still be invalid: see Status; -1 = no reply; -2 = aborted) and never throws.
+// Every operation returns the transport's RpcResult (RpcOk: a reply came,
+// which may still be invalid, see Status) and never throws.
 class CModbus {
  public:
   std::uint32_t Address = 0;      // unit address, low 8 bits used

@@ -5,10 +5,12 @@
 
 #include <string>
 
+#include "limits/Limits.h"
+
 namespace smsconf {
 
 // The gateway's port when the address text names none.
-inline constexpr int RpcDefaultPort = 1122;
+inline constexpr int RpcDefaultPort = limits::GatewayPort;
 
 class CParseIP {
  public:

@@ -33,13 +33,11 @@ CRPCInterface::CRPCInterface()
 
 CRPCInterface::~CRPCInterface() { Close(); }
 
-std::uint32_t CRPCInterface::SequenceValue() { return Sequence.load(); }
-
 void CRPCInterface::SetSequence(std::uint32_t value) { Sequence = value; }
 
 int CRPCInterface::Open() {
   Close();
-  if (!Remote.Parse(AddressText, RpcDefaultPort)) return -4;
+  if (!Remote.Parse(AddressText, RpcDefaultPort)) return RpcBadAddress;
   // The system picks the local port.
   return Socket.Open(Endpoint{AnyAddress, 0});
 }
@@ -70,7 +68,8 @@ bool CRPCInterface::IsReplyTo(const std::uint8_t* received, int length) const {
 }
 
 // One try's wait: takes every datagram that arrives until the time-out, and
-// returns 0 for the matching reply, -2 when Abort is seen, -1 at the end.
+// returns RpcOk for the matching reply, RpcAborted when Abort is seen,
+// RpcNoReply at the end.
 int CRPCInterface::WaitForReply(MemoryStream* reply) {
   const Clock::time_point start = Clock::now();
   const Clock::duration timeout = Milliseconds(Timeout);
@@ -86,10 +85,10 @@ int CRPCInterface::WaitForReply(MemoryStream* reply) {
       // and datagrams from anywhere else are passed over.
       if (sender != gateway || !IsReplyTo(received, n)) continue;
       if (reply != nullptr) reply->assign(received + RpcReplyHeaderSize, received + n);
-      return 0;
+      return RpcOk;
     }
-    if (Abort) return -2;
-    if (Clock::now() - start > timeout) return -1;
+    if (Abort) return RpcAborted;
+    if (Clock::now() - start > timeout) return RpcNoReply;
   }
 }
 
@@ -106,7 +105,7 @@ int CRPCInterface::Request(std::uint8_t command, const MemoryStream* request, Me
   int length = RpcRequestHeaderSize;
   if (request != nullptr && !request->empty()) {
     // A payload that does not fit would go out cut short; it does not go out.
-    if (request->size() > static_cast<std::size_t>(RpcMaxRequestPayload)) return -1;
+    if (request->size() > static_cast<std::size_t>(RpcMaxRequestPayload)) return RpcNoReply;
     std::memcpy(SendBuffer.data() + length, request->data(), request->size());
     length += static_cast<int>(request->size());
   }
@@ -114,9 +113,9 @@ int CRPCInterface::Request(std::uint8_t command, const MemoryStream* request, Me
   for (int attempt = 0; attempt < Tries; ++attempt) {
     SendDatagram(SendBuffer.data(), length);
     const int result = WaitForReply(reply);
-    if (result != -1) return result;
+    if (result != RpcNoReply) return result;
   }
-  return -1;
+  return RpcNoReply;
 }
 
 int CRPCInterface::ModbusRequest(const MemoryStream& request, MemoryStream& reply) {
@@ -140,7 +139,7 @@ int CRPCInterface::ReadGatewayInfo(GatewayInfo& info) {
   info = GatewayInfo{};
   MemoryStream payload;
   const int result = Request(RpcCmdGatewayInfo, nullptr, &payload);
-  if (result != 0) return result;
+  if (result != RpcOk) return result;
   TakeField(payload, GatewayInfoHeadOffset, info.Head);
   TakeField(payload, GatewayInfoIpOffset, info.IpAddress);
   // The two trailing fields come only with a block that reaches into the text.
@@ -149,7 +148,7 @@ int CRPCInterface::ReadGatewayInfo(GatewayInfo& info) {
     TakeField(payload, GatewayInfoTextOffset, info.InfoText);
     info.InfoText[GatewayInfoTextSize - 1] = '\0';
   }
-  return 0;
+  return RpcOk;
 }
 
 }  // namespace smsconf

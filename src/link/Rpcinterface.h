@@ -55,6 +55,17 @@ struct GatewayInfo {
   char InfoText[GatewayInfoTextSize];  // NUL in its last character
 };
 
+// What Request, ModbusRequest and ReadGatewayInfo return; every operation
+// of the Modbus client hands the same on.
+enum RpcResult : int {
+  RpcOk = 0,         // a matching reply came
+  RpcNoReply = -1,   // no matching reply after every try
+  RpcAborted = -2,   // stopped by Abort
+};
+// What Open returns when the address text is no address; otherwise it
+// returns what UdpSocket::Open does, SocketOpened being RpcOk.
+inline constexpr int RpcBadAddress = -4;
+
 class CRPCInterface {
  public:
   CRPCInterface();
@@ -70,8 +81,8 @@ class CRPCInterface {
   std::uint32_t Timeout = 100;  // milliseconds to wait for the reply after each send
   std::atomic<bool> Abort{false};  // set from another thread to stop a running request
 
-  // 0 = ready; -1 = no socket; -2 = non-blocking mode failed; -3 = bind
-  // failed; -4 = AddressText is not a valid address. Always closes first.
+  // RpcOk = ready; RpcBadAddress = AddressText is no address; else the
+  // SocketOpenResult of the step that failed. Always closes first.
   int Open();
   void Close();
 
@@ -82,16 +93,15 @@ class CRPCInterface {
   int ReceiveDatagram(std::uint8_t* buffer, int capacity);
 
   // Sends the request up to Tries times, waiting Timeout ms for the reply
-  // after each send. 0 = a matching reply came (its payload is in reply, if
-  // given); -1 = no matching reply; -2 = stopped by Abort.
+  // after each send: an RpcResult; with RpcOk the payload is in reply, if
+  // given.
   int Request(std::uint8_t command, const MemoryStream* request, MemoryStream* reply);
   int ModbusRequest(const MemoryStream& request, MemoryStream& reply);
   // Clears info, then fills it from the gateway's answer to command 0.
   int ReadGatewayInfo(GatewayInfo& info);
 
-  // The process-wide sequence counter; each request uses its low 16 bits
-  // and then adds 1.
-  static std::uint32_t SequenceValue();
+  // Sets the process-wide sequence counter; each request uses its low 16
+  // bits and then adds 1.
   static void SetSequence(std::uint32_t value);
 
  private:

@@ -39,6 +39,14 @@ bool ParseIpv4(const std::string& text, std::uint32_t& address);
 // The reason of the last failed socket call, in the system's words.
 std::string SocketErrorText();
 
+// What UdpSocket::Open returns; CRPCInterface::Open hands these on.
+enum SocketOpenResult : int {
+  SocketOpened = 0,
+  SocketNotCreated = -1,
+  SocketNotNonBlocking = -2,
+  SocketNotBound = -3,
+};
+
 // A non-blocking UDP socket; closed when it goes.
 class UdpSocket {
  public:
@@ -47,11 +55,10 @@ class UdpSocket {
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;
 
-  // 0 = bound to `local` (port 0: one the system picks); -1 = no socket;
-  // -2 = non-blocking mode failed; -3 = bind failed. Closes first.
+  // SocketOpened: bound to `local` (port 0: one the system picks); else
+  // the step that failed. Closes first.
   int Open(const Endpoint& local);
   void Close();
-  bool IsOpen() const { return Handle != Closed; }
   std::uint16_t LocalPort() const;  // 0 when unknown
 
   // The socket layer's result: bytes sent, or -1.

@@ -21,13 +21,13 @@ std::string SocketErrorText() { return std::strerror(errno); }
 int UdpSocket::Open(const Endpoint& local) {
   Close();
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (fd == -1) return -1;
+  if (fd == -1) return SocketNotCreated;
   Handle = fd;
   const int flags = ::fcntl(fd, F_GETFL, 0);
-  if (flags == -1 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) return -2;
+  if (flags == -1 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) return SocketNotNonBlocking;
   const sockaddr_in address = SocketAddress(local);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -3;
-  return 0;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return SocketNotBound;
+  return SocketOpened;
 }
 
 void UdpSocket::Close() {

@@ -42,18 +42,18 @@ std::string SocketErrorText() {
 int UdpSocket::Open(const Endpoint& local) {
   Close();
   const SOCKET socket = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-  if (socket == INVALID_SOCKET) return -1;
+  if (socket == INVALID_SOCKET) return SocketNotCreated;
   Handle = static_cast<std::intptr_t>(socket);
   u_long nonBlocking = 1;
-  if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) return -2;
+  if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) return SocketNotNonBlocking;
   // A datagram that found no listener would otherwise make the next receive
   // fail with "connection reset", hiding the replies behind it.
   BOOL report = FALSE;
   DWORD returned = 0;
   WSAIoctl(socket, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
   const sockaddr_in address = SocketAddress(local);
-  if (bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -3;
-  return 0;
+  if (bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return SocketNotBound;
+  return SocketOpened;
 }
 
 void UdpSocket::Close() {

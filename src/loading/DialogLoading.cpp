@@ -7,15 +7,12 @@
 #include <QPalette>
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
-#include <span>
 #include <string>
 
 #include "files/ExportPaths.h"
 #include "files/FileBytes.h"
-#include "image/ImageDecoder.h"
-#include "link/Parseip.h"
+#include "limits/Limits.h"
 #include "text/Cp1251.h"
 #include "ui_DialogLoading.h"
 
@@ -43,9 +40,9 @@ std::optional<Fields> LastFields;
 
 QString FromCp1251(const std::string& bytes) { return QString::fromStdString(text::Cp1251ToUtf8(bytes)); }
 
-std::uintmax_t FileSize(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::file_size(path, ignored);
+void Offer(QSpinBox* field, limits::Range range, int value) {
+  field->setRange(range.Min, range.Max);
+  field->setValue(value);
 }
 
 }  // namespace
@@ -59,6 +56,7 @@ TDlgLoading::TDlgLoading(QWidget* owner) : QDialog(owner), Form(std::make_unique
   QPalette panel = Form->Panel14->palette();
   panel.setColor(QPalette::Window, Qt::white);
   Form->Panel14->setPalette(panel);
+  ApplyLimits();
   RestoreFields();
   KeepLinkSettings();
   connect(Form->Button1, &QPushButton::clicked, this, &TDlgLoading::Button1Click);
@@ -109,57 +107,52 @@ void TDlgLoading::StopLoading() {
 
 void TDlgLoading::Button1Click() {
   StopLoading();
-  CParseIP address;
-  if (!address.Parse(Form->Edit1->text().toStdString(), RpcDefaultPort)) {
+  LoadingSetup setup = SetUp(false);
+  if (setup.Verdict.Outcome == LoadingVerdict::BadAddress) {
     Warn(QStringLiteral("Ошибка в написании IP адреса"));
     return;
   }
   Form->ListBox3->clear();
   Form->ProgressBar1->setValue(0);
   UploadPercent = 0;
-  PrepareLoading();
-  if (!ReadImage() || !AcceptImage()) return;
+  // On the engineer's yes the set-up runs again, this time taking the damaged image.
+  if (setup.Verdict.Outcome == LoadingVerdict::Damaged && LoadDamaged(setup.Verdict.Defect)) setup = SetUp(true);
+  if (!Accepted(setup.Verdict)) return;
+  Thread = std::move(setup.Procedure);
   Form->ListBox3->addItem(QStringLiteral("Размер файла конфигурации %1 байт").arg(Thread->ImageSize));
   StartLoading();
 }
 
-void TDlgLoading::PrepareLoading() {
-  Thread = std::make_unique<CThreadConfigLoading>();
-  Rpc->Abort = false;
-  Thread->Client.Rpc = Rpc.get();
-  Rpc->AddressText = Form->Edit1->text().toStdString();
-  Rpc->Tries = Form->CSpinEdit1->value();
-  Rpc->Timeout = static_cast<std::uint32_t>(Form->CSpinEdit3->value());
-  Rpc->Open();  // a transport that cannot open shows up as the first request failing
-  Thread->Client.Address = static_cast<std::uint32_t>(Form->CSpinEdit2->value());
-  Thread->ImageAddress = CThreadConfigLoading::ConfigImageAddress;
+// A loading of the image that the last export wrote, as the fields say.
+LoadingSetup TDlgLoading::SetUp(bool acceptDamaged) {
+  const LoadingTarget target{Form->Edit1->text().toStdString(), Form->CSpinEdit2->value(), FieldLinkSettings()};
+  return SetUpLoading(target, DefaultImagePath(), acceptDamaged, *Rpc);
 }
 
-// The image that the last export wrote. One that does not fit the unit's
-// image buffer is refused whole rather than cut.
-bool TDlgLoading::ReadImage() {
-  const std::string path = DefaultImagePath();
-  int error = 0;
-  switch (Thread->LoadImage(path, &error)) {
-    case CThreadConfigLoading::ImageLoad::Loaded: return true;
-    case CThreadConfigLoading::ImageLoad::Unreadable:
+// Says why an image cannot go; a damaged one has been asked about already.
+// One that does not fit the unit's memory is refused whole rather than cut.
+bool TDlgLoading::Accepted(const LoadingVerdict& verdict) {
+  const QString path = QFile::decodeName(DefaultImagePath().c_str());
+  switch (verdict.Outcome) {
+    case LoadingVerdict::Ready: return true;
+    case LoadingVerdict::Unreadable:
       Warn(QStringLiteral("Ошибка чтения файла %1: %2")
-               .arg(QFile::decodeName(path.c_str()), QString::fromStdString(FileErrorReason(error))));
+               .arg(path, QString::fromStdString(FileErrorReason(verdict.Error))));
       break;
-    case CThreadConfigLoading::ImageLoad::TooLarge:
-      Warn(QStringLiteral("Файл конфигурации слишком велик (%1 байт)").arg(FileSize(path)));
+    case LoadingVerdict::TooLarge:
+      Warn(QStringLiteral("Файл конфигурации слишком велик (%1 байт)").arg(verdict.FileSize));
       break;
+    case LoadingVerdict::BadAddress:
+    case LoadingVerdict::Damaged: break;
   }
   return false;
 }
 
 // A damaged image would leave the unit with a configuration it cannot use;
 // the engineer decides whether it goes all the same.
-bool TDlgLoading::AcceptImage() {
-  const ImageDecodeResult image = CImageDecoder::Decode(std::span(Thread->Image.data(), Thread->ImageSize));
-  if (image.Ok) return true;
+bool TDlgLoading::LoadDamaged(const std::string& defect) {
   const QString text = QStringLiteral("Файл конфигурации повреждён: %1\nЗагрузить всё равно?")
-                           .arg(QString::fromStdString(image.Defect));
+                           .arg(QString::fromStdString(defect));
   QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
@@ -206,8 +199,19 @@ void TDlgLoading::Warn(const QString& text) {
 
 // The upload takes the tries and time-out afresh; the worker reads them
 // from here, never from the fields.
-void TDlgLoading::KeepLinkSettings() {
-  Link = LinkSettings{Form->CSpinEdit1->value(), static_cast<std::uint32_t>(Form->CSpinEdit3->value())};
+void TDlgLoading::KeepLinkSettings() { Link = FieldLinkSettings(); }
+
+LinkSettings TDlgLoading::FieldLinkSettings() const {
+  return LinkSettings{Form->CSpinEdit1->value(), static_cast<std::uint32_t>(Form->CSpinEdit3->value())};
+}
+
+// The form's own values stand for the designer; what the engineer may type
+// and what a first opening shows come from the limits.
+void TDlgLoading::ApplyLimits() {
+  Form->Edit1->setText(QString::fromLatin1(limits::DefaultGateway));
+  Offer(Form->CSpinEdit2, limits::Unit, limits::DefaultUnit);
+  Offer(Form->CSpinEdit1, limits::Tries, limits::DefaultTries);
+  Offer(Form->CSpinEdit3, limits::TimeoutMs, limits::DefaultTimeoutMs);
 }
 
 void TDlgLoading::RestoreFields() {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "link/Rpcinterface.h"
+#include "loading/LoadingSetup.h"
 #include "loading/LogHandOver.h"
 #include "loading/ThreadConfigLoading.h"
 
@@ -52,11 +53,13 @@ class TDlgLoading : public QDialog {
 
  private:
   void ShowLog(const CLogHandOver::Line& line);
-  void PrepareLoading();
-  bool ReadImage();
-  bool AcceptImage();
+  LoadingSetup SetUp(bool acceptDamaged);
+  bool Accepted(const LoadingVerdict& verdict);
+  bool LoadDamaged(const std::string& defect);
   void StartLoading();
   void Warn(const QString& text);
+  void ApplyLimits();
+  LinkSettings FieldLinkSettings() const;
   void KeepLinkSettings();
   void RestoreFields();
   void RememberFields() const;

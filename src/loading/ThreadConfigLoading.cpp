@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "files/FileBytes.h"
 #include "text/Cp1251.h"
 
 namespace smsconf {
@@ -113,19 +112,14 @@ void CThreadConfigLoading::Wait() {
 }
 
 bool CThreadConfigLoading::SetImage(const std::uint8_t* data, std::size_t size) {
-  if (size > ImageCapacity) return false;
+  if (size > Image.size()) return false;
   if (size > 0) std::memcpy(Image.data(), data, size);
   ImageSize = static_cast<std::uint32_t>(size);
   return true;
 }
 
-CThreadConfigLoading::ImageLoad CThreadConfigLoading::LoadImage(const std::string& path, int* error) {
-  // One byte more than fits tells a full image from a larger file.
-  std::string bytes;
-  if (ReadFileBytes(path, bytes, ImageCapacity + 1, error) != FileRead::Read) return ImageLoad::Unreadable;
-  return SetImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())
-             ? ImageLoad::Loaded
-             : ImageLoad::TooLarge;
+std::uint32_t CThreadConfigLoading::ProgressPercent(std::uint32_t written, std::uint32_t total) {
+  return ((written + 1) * PercentScale) / total;
 }
 
 void CThreadConfigLoading::Execute() {
@@ -169,7 +163,7 @@ int CThreadConfigLoading::Connect() {
   CRPCInterface* const rpc = Client.Rpc;
   Log(Info, Text().Connecting + (rpc != nullptr ? rpc->AddressText : std::string()) + "]");
   GatewayInfo info;
-  if (rpc == nullptr || rpc->ReadGatewayInfo(info) != 0) return StepReportNoGateway;
+  if (rpc == nullptr || rpc->ReadGatewayInfo(info) != RpcOk) return StepReportNoGateway;
   // Shown in the alert colour so that the reached gateway stands out.
   Log(Alert, Text().Connected + DottedAddress(info.IpAddress) + "]");
   return StepIdentify;
@@ -213,7 +207,7 @@ int CThreadConfigLoading::SwitchToConfigMode() {
 
 int CThreadConfigLoading::Upload() {
   Log(Info, Text().UploadStart + std::to_string(ImageSize) + Text().Bytes);
-  if (UploadImage(BlockSize) != 0) return StepStopped;  // the failure is logged already
+  if (UploadImage(BlockSize) != UploadDone) return StepStopped;  // the failure is logged already
   Log(Info, Text().UploadDone);
   return StepFinish;
 }
@@ -221,7 +215,7 @@ int CThreadConfigLoading::Upload() {
 int CThreadConfigLoading::Finish() {
   Log(Info, Text().Finishing);
   MbModeResult mode;
-  if (Client.FinishLoading(mode) != 0) return StepReportUnitLost;
+  if (Client.FinishLoading(mode) != RpcOk) return StepReportUnitLost;
   // The image is in place whatever the unit says here, so the unit is
   // switched back to work in every case.
   if (mode.Status == MbNoReply)
@@ -259,7 +253,7 @@ int CThreadConfigLoading::IdentifyAgain() {
 // A request without a reply from the gateway, or with none from the unit,
 // means the unit is lost; the second case gets its own line first.
 bool CThreadConfigLoading::Unanswered(int result, std::int32_t status) {
-  if (result != 0) return true;
+  if (result != RpcOk) return true;
   if (status != MbNoReply) return false;
   Log(Alert, Text().NoAnswer);
   return true;
@@ -296,17 +290,17 @@ int CThreadConfigLoading::UploadImage(int blockSize) {
     Client.Rpc->Tries = settings.Tries;
     Client.Rpc->Timeout = settings.Timeout;
   }
-  const std::uint32_t size = std::min<std::uint32_t>(ImageSize, ImageCapacity);
+  const std::uint32_t size = std::min<std::uint32_t>(ImageSize, static_cast<std::uint32_t>(Image.size()));
   // A block size of 0 would send empty blocks forever without progress.
   if (size > 0 && blockSize <= 0) {
     Log(Alert, Text().BadBlockSize + std::to_string(blockSize) + ")");
-    return -1;
+    return UploadFailed;
   }
   // A larger block than one write can carry goes in writes of the largest size.
   const std::uint32_t blockLimit = static_cast<std::uint32_t>(std::min(blockSize, MbBlockCapacity));
 
   std::chrono::milliseconds pause = Pauses.BeforeBlock;
-  int result = 0;
+  int result = UploadDone;
   std::uint32_t offset = 0;
   while (offset < size) {
     Pause(pause);
@@ -317,17 +311,16 @@ int CThreadConfigLoading::UploadImage(int blockSize) {
     block.DataLength = static_cast<std::int32_t>(length);
     std::memcpy(block.Data, Image.data() + offset, length);
 
-    if (Client.WriteBlock(block) != 0) {
+    if (Client.WriteBlock(block) != RpcOk) {
       Log(Alert, Text().GatewayLost);
-      result = -1;
+      result = UploadFailed;
     } else if (block.Status == MbValid) {
       // A valid reply has echoed all four address bytes, but EchoAddress
       // keeps only the low two of them.
       if (block.EchoAddress == (address & LowAddressMask)) {
         offset += length;
         if (OnProgress) OnProgress(offset, size);
-        const std::uint32_t percent = ((offset + 1) * PercentScale) / size;
-        Log(Info, Text().BlockDone + std::to_string(percent) + Text().Percent);
+        Log(Info, Text().BlockDone + std::to_string(ProgressPercent(offset, size)) + Text().Percent);
       }
     } else if (block.Status == MbException && block.ExceptionCode == MbBusyException) {
       // The unit is still storing; give it longer for this and every later block.
@@ -335,13 +328,13 @@ int CThreadConfigLoading::UploadImage(int blockSize) {
       pause += Pauses.BusyExtra;
     } else if (block.Status == MbException) {
       Log(Alert, Text().UnitError);
-      result = -1;
+      result = UploadFailed;
     } else {
       Log(Alert, Text().ProgrammingError);
-      result = -1;
+      result = UploadFailed;
     }
-    if (StopRequested()) result = -2;
-    if (result != 0) break;
+    if (StopRequested()) result = UploadStopped;
+    if (result != UploadDone) break;
   }
   return result;
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 
+#include "image/ImageFormat.h"
+#include "limits/Limits.h"
 #include "link/Modbus.h"
 
 namespace smsconf {
@@ -41,8 +43,8 @@ struct LoadingPauses {
 
 // The transport settings the upload takes afresh before its first block.
 struct LinkSettings {
-  int Tries = 15;
-  std::uint32_t Timeout = 250;  // milliseconds per try
+  int Tries = limits::DefaultTries;
+  std::uint32_t Timeout = limits::DefaultTimeoutMs;  // milliseconds per try
 };
 
 class CThreadConfigLoading {
@@ -50,30 +52,14 @@ class CThreadConfigLoading {
   // Kinds of log line; the owner colours them (black, red, green).
   enum LogKinds : std::int32_t { Info = 0, Alert = 1, Success = 2 };
 
-  // Steps of the procedure. The last four are final: the thread stays in
-  // them, writing nothing, until it is told to stop.
-  enum Steps : int {
-    StepConnect = 0,
-    StepIdentify = 10,
-    StepBootMode = 15,
-    StepConfigMode = 20,
-    StepUpload = 30,
-    StepFinish = 40,
-    StepRunMode = 45,
-    StepIdentifyAgain = 50,
-    StepDone = 60,
-    StepReportNoGateway = 1000,
-    StepReportUnitLost = 2000,
-    StepStopped = 250,
+  // The final steps, which OnFinalStep reports: the thread stays in one,
+  // writing nothing, until it is told to stop.
+  enum FinalSteps : int {
+    StepStopped = 250,  // the unit refused the update, or the upload failed
     StepNoGateway = 1001,
     StepUnitLost = 2001,
     StepCompleted = 3000,
   };
-
-  static constexpr std::size_t ImageCapacity = 65536;
-  // Where image byte 0 goes in the unit's memory; the built-in configuration
-  // of the firmware stands at the same address.
-  static constexpr std::uint32_t ConfigImageAddress = 0x8000;
 
   using LogSink = std::function<void(int kind, const std::string& text)>;
   using LinkSettingsProvider = std::function<LinkSettings()>;
@@ -97,7 +83,7 @@ class CThreadConfigLoading {
   LinkSettingsProvider CurrentLinkSettings;  // tries and time-out for the upload; none = keep the transport's
   FinalStepHandler OnFinalStep;              // told once which final step was reached
   PauseObserver OnPause;                     // told every fixed pause before it is waited
-  ProgressHandler OnProgress;                // told the image bytes confirmed after every block
+  ProgressHandler OnProgress;                // told the image bytes confirmed after every block, just before its line
   EndHandler OnEnd;                          // told last, when the thread body has returned
   LoadingPauses Pauses;
 
@@ -112,31 +98,47 @@ class CThreadConfigLoading {
 
   // Copies the image; refuses (false, nothing changed) one larger than Image.
   bool SetImage(const std::uint8_t* data, std::size_t size);
-  enum class ImageLoad { Loaded, Unreadable, TooLarge };
-  // Reads the whole file into Image, the same way SetImage would take it.
-  // When it is Unreadable, `error` (if given) receives the system's reason.
-  ImageLoad LoadImage(const std::string& path, int* error = nullptr);
+
+  // The per cent of the progress line once `written` of `total` bytes are
+  // confirmed. It counts one byte more than written, so the last block of a
+  // small image shows more than 100: the lines read as they always have.
+  static std::uint32_t ProgressPercent(std::uint32_t written, std::uint32_t total);
+
+  CModbus Client;            // its Address and Rpc are set before Start, as SetUpLoading does
+  std::array<std::uint8_t, imageformat::UnitCapacity> Image{};
+  std::uint32_t ImageSize = 0;  // valid bytes in Image; set through SetImage
+  std::uint32_t ImageAddress = imageformat::LoadAddress;  // unit address of Image[0]
+
+ private:
+  // The steps on the way to a final one.
+  enum Steps : int {
+    StepConnect = 0,
+    StepIdentify = 10,
+    StepBootMode = 15,
+    StepConfigMode = 20,
+    StepUpload = 30,
+    StepFinish = 40,
+    StepRunMode = 45,
+    StepIdentifyAgain = 50,
+    StepDone = 60,
+    StepReportNoGateway = 1000,
+    StepReportUnitLost = 2000,
+  };
+  // What UploadImage returns.
+  enum UploadResult : int { UploadDone = 0, UploadFailed = -1, UploadStopped = -2 };
 
   // The thread body and its parts run on the worker thread, which Start
   // begins; Execute writes the header line, then runs the step machine.
   void Execute();
   void UpdateConfiguration();
-  // Writes the whole image in blocks of blockSize bytes: 0 = every block
-  // confirmed; -1 = a failure, already logged; -2 = the stop flag was seen.
+  // Writes the whole image in blocks of blockSize bytes; a failure is
+  // logged before UploadFailed is returned.
   int UploadImage(int blockSize);
   // Hands one line to the owner and returns when the owner has taken it.
   void Log(int kind, const std::string& text);
   // Delivers LogText and LogKind to the owner's sink.
   void ShowLog();
 
-  std::string LogText;       // the line being handed over
-  std::int32_t LogKind = Info;
-  CModbus Client;            // the owner sets Address and Rpc before Start
-  std::array<std::uint8_t, ImageCapacity> Image{};
-  std::uint32_t ImageSize = 0;     // valid bytes in Image; set through SetImage or LoadImage
-  std::uint32_t ImageAddress = 0;  // unit address of Image[0]; the owner sets ConfigImageAddress
-
- private:
   int PerformStep(int step);
   int Connect();
   int Identify();
@@ -154,6 +156,9 @@ class CThreadConfigLoading {
   void WaitForStop();
   void Pause(std::chrono::milliseconds nominal);
   bool StopRequested() const { return StopToken.stop_requested(); }
+
+  std::string LogText;  // the line being handed over
+  std::int32_t LogKind = Info;
 
   std::uint32_t StartTick = 0;
   bool HasStarted = false;

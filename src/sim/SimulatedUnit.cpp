@@ -120,14 +120,14 @@ Frame CSimulatedUnit::EnterRunMode(const Frame& request) const {
 }
 
 bool CSimulatedUnit::FitsImage(std::uint32_t address, std::size_t length) const {
-  if (address < UnitImageBase) return false;
-  const std::uint64_t offset = address - UnitImageBase;
-  return offset <= UnitImageCapacity && length <= UnitImageCapacity - offset;
+  if (address < imageformat::LoadAddress) return false;
+  const std::uint64_t offset = address - imageformat::LoadAddress;
+  return offset <= imageformat::UnitCapacity && length <= imageformat::UnitCapacity - offset;
 }
 
 void CSimulatedUnit::Store(std::uint32_t address, const std::uint8_t* data, std::size_t length) {
   if (length == 0) return;
-  const std::size_t offset = address - UnitImageBase;
+  const std::size_t offset = address - imageformat::LoadAddress;
   if (Image.size() < offset + length) Image.resize(offset + length, ErasedByte);
   std::copy(data, data + length, Image.begin() + static_cast<std::ptrdiff_t>(offset));
 }

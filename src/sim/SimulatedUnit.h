@@ -10,15 +10,12 @@
 #include <optional>
 #include <vector>
 
+#include "image/ImageFormat.h"
 #include "sim/SimulatorOptions.h"
 
 namespace smsconf::sim {
 
 using Frame = std::vector<std::uint8_t>;
-
-// The unit's memory that holds the configuration, and how much of it there is.
-inline constexpr std::uint32_t UnitImageBase = 0x8000;
-inline constexpr std::uint32_t UnitImageCapacity = 0x10000;
 
 // Standard Modbus exception codes the unit answers with.
 inline constexpr std::uint8_t IllegalFunction = 1;

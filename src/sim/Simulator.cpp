@@ -87,8 +87,8 @@ bool CSimulator::Start(std::string* error) {
 
 bool CSimulator::OpenSocket(UdpSocket& socket, const Endpoint& local, std::string* error) {
   switch (socket.Open(local)) {
-    case 0: return true;
-    case -1: return Fail(error, "cannot create a UDP socket: " + SocketErrorText());
+    case SocketOpened: return true;
+    case SocketNotCreated: return Fail(error, "cannot create a UDP socket: " + SocketErrorText());
     default:
       return Fail(error, "cannot bind " + Options.ListenAddress + ":" + std::to_string(local.Port) + ": " +
                              SocketErrorText());
@@ -130,11 +130,6 @@ bool CSimulator::SaveImage(const std::string& path, std::string* error) const {
 std::vector<std::uint32_t> CSimulator::BlockAddresses() const {
   std::lock_guard lock(StateLock);
   return Unit.BlockAddresses();
-}
-
-std::size_t CSimulator::RequestCount(std::uint8_t function) const {
-  std::lock_guard lock(StateLock);
-  return Requests[function];
 }
 
 void CSimulator::SetLog(std::function<void(const std::string&)> sink) { Sink = std::move(sink); }
@@ -205,10 +200,6 @@ void CSimulator::HandleModbus(const Bytes& datagram, const Endpoint& sender) {
   }
   Log(line + " " + FunctionText(frame[0], frame[1]));
   std::optional<Frame> reply;
-  {
-    std::lock_guard lock(StateLock);
-    ++Requests[frame[1]];
-  }
   if (DropThisRequest()) {
     Log("drop request");
     return;

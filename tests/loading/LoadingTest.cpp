@@ -7,13 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <functional>
 #include <future>
+#include <mutex>
+#include <tuple>
 
 #include "common/ChildProcess.h"
 #include "common/TempDir.h"
 #include "common/UdpPeer.h"
+#include "loading/LoadingSetup.h"
 #include "sim/Simulator.h"
 #include "text/Cp1251.h"
 
@@ -25,6 +30,7 @@ using namespace std::chrono_literals;
 using testing::Bytes;
 using Loading = CThreadConfigLoading;
 using UnitSettings = std::function<void(sim::SimulatorOptions&)>;
+using UnitLog = std::function<void(const std::string&)>;
 
 struct Line {
   int Kind;
@@ -45,7 +51,8 @@ Bytes Pattern(std::size_t size) {
 // A loading the way the dialog runs it, against the unit behind its gateway
 // on a free loopback port; the fixed pauses are observed, not waited.
 struct LoadingRun {
-  explicit LoadingRun(const UnitSettings& change = {}, LinkSettings link = {5, 200}) : Unit([&] {
+  explicit LoadingRun(const UnitSettings& change = {}, LinkSettings link = {5, 200}, const UnitLog& unitLog = {})
+      : Unit([&] {
     sim::SimulatorOptions options;
     options.Port = 0;
     options.Identifier = "SMS-AU 2.1";
@@ -53,6 +60,7 @@ struct LoadingRun {
     if (change) change(options);
     return options;
   }()) {
+    if (unitLog) Unit.SetLog(unitLog);
     EXPECT_TRUE(Unit.Start());
     Rpc.AddressText = "127.0.0.1:" + std::to_string(Unit.Port());
     Rpc.Tries = link.Tries;
@@ -60,7 +68,6 @@ struct LoadingRun {
     Rpc.Open();
     Worker.Client.Address = 1;
     Worker.Client.Rpc = &Rpc;
-    Worker.ImageAddress = Loading::ConfigImageAddress;
     Worker.Pauses.Scale = 0.0;
     Worker.CurrentLinkSettings = [link] { return link; };
     Worker.Sink = [this](int kind, const std::string& text) {
@@ -195,23 +202,63 @@ TEST(ThreadConfigLoading, LossyLinkStillDeliversTheImage) {
   EXPECT_EQ(run.Unit.ReceivedImage(), image);
 }
 
+// Holds the simulated gateway inside its log of the first request after
+// Arm, before the unit sees it: the request waits for a reply that does not
+// come until Release.
+class GatewayHold {
+ public:
+  void Arm() {
+    const std::lock_guard lock(Guard);
+    Armed = true;
+  }
+  void Pass(const std::string& line) {
+    std::unique_lock lock(Guard);
+    if (!Armed || Holding || !line.starts_with("<- ")) return;
+    Holding = true;
+    Changed.notify_all();
+    Changed.wait(lock, [this] { return Released; });
+  }
+  bool WaitHolding() {
+    std::unique_lock lock(Guard);
+    return Changed.wait_for(lock, std::chrono::minutes(1), [this] { return Holding; });
+  }
+  void Release() {
+    const std::lock_guard lock(Guard);
+    Released = true;
+    Changed.notify_all();
+  }
+
+ private:
+  std::mutex Guard;
+  std::condition_variable Changed;
+  bool Armed = false;
+  bool Holding = false;
+  bool Released = false;
+};
+
+// The fourth block's write waits for its reply when the owner ends the run;
+// unless the abort ends it, that request alone takes 100 tries of half a
+// second.
 TEST(ThreadConfigLoading, AbortDuringABlockWrite) {
-  LoadingRun run({}, {100, 500});  // requests that would wait nearly a minute unless aborted
-  std::promise<void> uploading;
-  // The gateway falls silent just before the first block goes out.
+  GatewayHold hold;  // outlives the gateway, whose thread it may hold
+  LoadingRun run({}, {100, 500}, [&hold](const std::string& line) { hold.Pass(line); });
+  struct Releasing {
+    GatewayHold& Hold;
+    ~Releasing() { Hold.Release(); }  // before the gateway stops
+  } release{hold};
+  int blocks = 0;
   run.OnLine = [&](const std::string& line) {
-    if (line != "Загрузка файла конфигурации (1000 байт)") return;
-    run.Unit.Stop();
-    uploading.set_value();
+    if (line.starts_with("Выполнено ") && line.ends_with(" %") && ++blocks == 3) hold.Arm();
   };
   run.Start(Pattern(1000));
-  ASSERT_EQ(uploading.get_future().wait_for(std::chrono::minutes(1)), std::future_status::ready);
-  std::this_thread::sleep_for(milliseconds(50));  // lets the block write begin
+  ASSERT_TRUE(hold.WaitHolding());
+  const auto aborted = std::chrono::steady_clock::now();
   run.Stop();
-  ASSERT_GE(run.Log.size(), 2u);
-  EXPECT_EQ(Lines(run.Log.end() - 2, run.Log.end()),
-            (Lines{Info("Загрузка файла конфигурации (1000 байт)"), Alert("Ошибка! Потеряна связь с ВЕЛАР")}));
-  EXPECT_TRUE(run.Unit.BlockAddresses().empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - aborted, std::chrono::seconds(2));
+  const auto third = std::ranges::find(run.Log, Info("Выполнено 19 %"));
+  ASSERT_NE(third, run.Log.end());
+  EXPECT_EQ(Lines(third + 1, run.Log.end()), Lines{Alert("Ошибка! Потеряна связь с ВЕЛАР")});
+  EXPECT_EQ(run.Unit.BlockAddresses(), (std::vector<std::uint32_t>{0x8000, 0x8040, 0x8080}));
 }
 
 using Texts = std::vector<std::string>;
@@ -224,6 +271,55 @@ std::string Image(std::size_t size) {
 // A new project's image: one block.
 const std::string ExportedImage("\x31\x73\x1C\x00\x09\x00\x1A\x00\x00\x08\x08\x00\x08\x00\x08\x00"
                                 "\x08\x00\x08\x00\x08\x00\x08\x00\x08\x00\x00\xD4", 28);
+
+// A ready procedure comes with the transport configured and opened; a
+// refusal leaves the transport as it was.
+TEST(LoadingSetup, ReadyOrRefused) {
+  using enum LoadingVerdict::Outcomes;
+  const SocketLibrary sockets;
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("sms.bin"), ExportedImage);
+  testing::WriteFile(dir.File("full.bin"), Image(65536));  // as much as the unit holds, but no image
+  testing::WriteFile(dir.File("large.bin"), Image(65537));
+  const struct {
+    std::string Gateway;
+    std::string File;
+    bool AcceptDamaged;
+    LoadingVerdict::Outcomes Outcome;
+    bool Defect = false;
+    int Error = 0;
+    std::uintmax_t FileSize = 0;
+  } cases[] = {
+      {"10.1.2.3:5000", "sms.bin", false, Ready},
+      {"10.1.2.3", "full.bin", true, Ready, true},
+      {"10.1.2.3", "full.bin", false, Damaged, true},
+      {"10.1.2.3", "large.bin", true, TooLarge, false, 0, 65537},
+      {"10.1.2.3", "missing.bin", true, Unreadable, false, ENOENT},
+      {"10.1.2.3.4", "missing.bin", false, BadAddress},  // the address comes first
+  };
+  for (const auto& c : cases) {
+    CRPCInterface rpc;
+    rpc.Abort = true;  // as a stopped loading leaves it
+    const LoadingSetup setup = SetUpLoading({c.Gateway, 7, {3, 150}}, dir.File(c.File), c.AcceptDamaged, rpc);
+    const LoadingVerdict& verdict = setup.Verdict;
+    EXPECT_EQ(std::tie(verdict.Outcome, verdict.Error, verdict.FileSize), std::tie(c.Outcome, c.Error, c.FileSize))
+        << c.File;
+    EXPECT_EQ(verdict.Defect.starts_with("offset "), c.Defect) << c.File << ": " << verdict.Defect;
+    ASSERT_EQ(setup.Procedure != nullptr, c.Outcome == Ready) << c.File;
+    if (!setup.Procedure) {
+      EXPECT_TRUE(rpc.Abort && rpc.AddressText.empty() && rpc.Socket.LocalPort() == 0) << c.File;
+      continue;
+    }
+    const CThreadConfigLoading& ready = *setup.Procedure;
+    EXPECT_EQ(std::string(ready.Image.begin(), ready.Image.begin() + ready.ImageSize), testing::ReadFile(dir.File(c.File)));
+    EXPECT_EQ(std::tie(ready.ImageAddress, ready.Client.Address, ready.Client.Rpc),
+              std::make_tuple(std::uint32_t{0x8000}, std::uint32_t{7}, &rpc));
+    EXPECT_EQ(std::tie(rpc.AddressText, rpc.Tries, rpc.Timeout), std::make_tuple(c.Gateway, 3, std::uint32_t{150}));
+    EXPECT_FALSE(rpc.Abort);
+    EXPECT_NE(rpc.Socket.LocalPort(), 0);
+    EXPECT_FALSE(ready.Started());
+  }
+}
 
 TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
   if (!testing::ChildProcess::CanInterrupt) GTEST_SKIP() << "Windows cannot send Ctrl+C or SIGTERM to one child process alone";
@@ -242,10 +338,12 @@ TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "warning: " + dir.File("sms.bin") + ": offset 0: signature 0x0700 is not 0x7331; sent anyway (--force)");
   lines.erase(lines.begin());
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(Texts(lines.begin(), lines.begin() + 4),
+  // Its own size line, then the loading's lines as they come; the loading's
+  // whole log is the procedure's tests' to check.
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(Texts(lines.begin(), lines.begin() + 3),
             (Texts{"Размер файла конфигурации 300 байт", "Обновление конфигурации АУ [1]",
-                   "Подключение к ВЕЛАР по адресу [" + gateway + "]", "Выполнено подключение к [127.0.0.1]"}));
+                   "Подключение к ВЕЛАР по адресу [" + gateway + "]"}));
   EXPECT_EQ(std::ranges::count_if(lines, [](auto& line) { return line.starts_with("Выполнено ") && line.ends_with(" %"); }), 5);
   EXPECT_TRUE(lines.back().starts_with("Загрузка конфигурации завершена (")) << lines.back();
   EXPECT_TRUE(std::ranges::none_of(lines, [](auto& line) { return line.find('\x1b') != std::string::npos; }));  // no colour into a pipe

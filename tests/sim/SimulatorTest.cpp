@@ -140,7 +140,7 @@ TEST(Simulator, EachFault) {
       {"silent boot requests", [](auto& o) { o.SilentBootRequests = 2; }, {Boot(1), Boot(2), Boot(3)}, {Booted(3)}},
       {"invalid finish reply", [](auto& o) { o.InvalidFinishReply = true; }, {ModbusRequest(1, {0x01, 0x35})},
        {GatewayReply(1, WithCrc({0x01, 0x35, 0x00}))}},
-      {"delayed", [](auto& o) { o.ReplyDelay = std::chrono::milliseconds(20); }, {Boot(1), Boot(2)},
+      {"delayed", [](auto& o) { o.ReplyDelay = std::chrono::milliseconds(200); }, {Boot(1), Boot(2)},
        {Booted(1), Booted(2)}},
       {"duplicated", [](auto& o) { o.DuplicateReplies = true; }, {Boot(1)}, {Booted(1), Booted(1)}},
       // Ahead of each reply, the previous one under the previous number.
@@ -152,8 +152,11 @@ TEST(Simulator, EachFault) {
     SimulatorOptions options;
     c.Set(options);
     Running sim(options);
+    const auto sent = std::chrono::steady_clock::now();
     for (const Bytes& request : c.Requests) sim.Send(request);
     const std::vector<Received> replies = sim.Replies(c.Replies.size());
+    // No reply comes before its request's delay is up.
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, options.ReplyDelay) << c.Name;
     std::vector<Bytes> contents;
     for (std::size_t i = 0; i < replies.size(); ++i) {
       contents.push_back(replies[i].Content);
