@@ -107,7 +107,9 @@ void TDlgLoading::StopLoading() {
 
 void TDlgLoading::Button1Click() {
   StopLoading();
-  LoadingSetup setup = SetUp(false);
+  const LoadingTarget target = FieldTarget();
+  LoadingImage image = ReadLoadingImage(DefaultImagePath(), false);
+  LoadingSetup setup = SetUpLoading(target, image, *Rpc);
   if (setup.Verdict.Outcome == LoadingVerdict::BadAddress) {
     Warn(QStringLiteral("Ошибка в написании IP адреса"));
     return;
@@ -115,18 +117,21 @@ void TDlgLoading::Button1Click() {
   Form->ListBox3->clear();
   Form->ProgressBar1->setValue(0);
   UploadPercent = 0;
-  // On the engineer's yes the set-up runs again, this time taking the damaged image.
-  if (setup.Verdict.Outcome == LoadingVerdict::Damaged && LoadDamaged(setup.Verdict.Defect)) setup = SetUp(true);
+  // The engineer's yes sends the very bytes that were checked and named in
+  // the question, not whatever the file holds by then.
+  if (setup.Verdict.Outcome == LoadingVerdict::Damaged && LoadDamaged(setup.Verdict.Defect)) {
+    image.Verdict.Outcome = LoadingVerdict::Ready;
+    setup = SetUpLoading(target, image, *Rpc);
+  }
   if (!Accepted(setup.Verdict)) return;
   Thread = std::move(setup.Procedure);
   Form->ListBox3->addItem(QStringLiteral("Размер файла конфигурации %1 байт").arg(Thread->ImageSize));
   StartLoading();
 }
 
-// A loading of the image that the last export wrote, as the fields say.
-LoadingSetup TDlgLoading::SetUp(bool acceptDamaged) {
-  const LoadingTarget target{Form->Edit1->text().toStdString(), Form->CSpinEdit2->value(), FieldLinkSettings()};
-  return SetUpLoading(target, DefaultImagePath(), acceptDamaged, *Rpc);
+// The unit, gateway, tries and time-out as the fields say.
+LoadingTarget TDlgLoading::FieldTarget() const {
+  return {Form->Edit1->text().toStdString(), Form->CSpinEdit2->value(), FieldLinkSettings()};
 }
 
 // Says why an image cannot go; a damaged one has been asked about already.

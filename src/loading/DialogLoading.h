@@ -53,7 +53,7 @@ class TDlgLoading : public QDialog {
 
  private:
   void ShowLog(const CLogHandOver::Line& line);
-  LoadingSetup SetUp(bool acceptDamaged);
+  LoadingTarget FieldTarget() const;
   bool Accepted(const LoadingVerdict& verdict);
   bool LoadDamaged(const std::string& defect);
   void StartLoading();
