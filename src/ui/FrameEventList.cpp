@@ -152,8 +152,7 @@ void TFrmEventList::ActionDeleteExecute() {
                        QStringLiteral("Удалить сообщение \"%1\"?").arg(ShownText(event->Text)),
                        QMessageBox::Yes | QMessageBox::No, window());
   if (question.exec() != QMessageBox::Yes) return;
-  EventList->Remove(event);
-  std::unique_ptr<CEvent> removed(event);
+  EventList->Remove(event);  // the event handed back is destroyed here
   RefreshView();
   emit Changed();
 }
