@@ -24,7 +24,7 @@ constexpr std::size_t MaxFindings = 1000;
 
 std::string Quoted(std::string_view value) { return "\"" + std::string(value) + "\""; }
 
-// "0 to 31"
+// A range as the messages give it: "<Min> to <Max>".
 std::string Span(limits::Range range) { return std::to_string(range.Min) + " to " + std::to_string(range.Max); }
 
 // Valid UTF-8 with at least one multi-byte character: Cyrillic written in

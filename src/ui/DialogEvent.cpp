@@ -70,7 +70,7 @@ void TDlgEvent::FormShow() {
   }
 }
 
-// An input outside DI0..DI31 can come from a project file; it gets an item
+// An input outside the list can come from a project file; it gets an item
 // of its own, so that OK keeps it instead of storing no input at all.
 void TDlgEvent::ShowPin(std::int32_t pin) {
   int item = Form->ComboBox1->findData(pin);
