@@ -30,14 +30,13 @@ std::int32_t CEventList::Add(std::unique_ptr<CEvent> event) {
   return Count() - 1;
 }
 
-std::int32_t CEventList::Remove(CEvent* event) {
+CEventList::Removal CEventList::Remove(const CEvent* event) {
   const auto it = std::find_if(Items.begin(), Items.end(),
                                [event](const auto& item) { return item.get() == event; });
-  if (it == Items.end()) return -1;
-  const auto index = static_cast<std::int32_t>(it - Items.begin());
-  it->release();  // ownership goes back to the caller
+  if (it == Items.end()) return {};
+  Removal removal{static_cast<std::int32_t>(it - Items.begin()), std::move(*it)};
   Items.erase(it);
-  return index;
+  return removal;
 }
 
 void CEventList::Clear() { Items.clear(); }

@@ -22,9 +22,14 @@ class CEventList {
   std::int32_t Count() const;
   CEvent* Get(std::int32_t index) const;  // throws std::out_of_range
   std::int32_t Add(std::unique_ptr<CEvent> event);
-  // Takes the very object out of the list and returns the index it had, or
-  // -1 when it is not in the list. The caller owns the event from then on.
-  std::int32_t Remove(CEvent* event);
+  // An event taken out of the list: the index it had and the event itself,
+  // the caller's from then on; -1 and no event when it was not in the list.
+  struct Removal {
+    std::int32_t Index = -1;
+    std::unique_ptr<CEvent> Event;
+  };
+  // Takes the very object out of the list.
+  Removal Remove(const CEvent* event);
   void Clear();
   // By SortKey ascending; events with equal keys keep their order.
   void Sort();

@@ -1,6 +1,7 @@
 #include "model/ProjectCheck.h"
 
 #include "files/FileBytes.h"
+#include "limits/Limits.h"
 #include "model/IniFile.h"
 #include "model/Phonelist.h"
 #include "text/Cp1251.h"
@@ -14,17 +15,17 @@ namespace smsconf {
 
 namespace {
 
-// What the phone and event dialogs offer.
-constexpr std::int32_t LastInput = 31;
-constexpr std::int32_t LongestDelay = 3600;
-constexpr std::int32_t AllRecipients = 0xFF;
-constexpr std::size_t LongestText = 70;
+// Send is one byte: a bit for each phone slot.
+constexpr limits::Range Recipients{0, 0xFF};
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 // A file made of nothing but repeats would otherwise give a finding per
 // line, and take many times its size to list them.
 constexpr std::size_t MaxFindings = 1000;
 
 std::string Quoted(std::string_view value) { return "\"" + std::string(value) + "\""; }
+
+// A range as the messages give it: "<Min> to <Max>".
+std::string Span(limits::Range range) { return std::to_string(range.Min) + " to " + std::to_string(range.Max); }
 
 // Valid UTF-8 with at least one multi-byte character: Cyrillic written in
 // Windows-1251 almost never is.
@@ -54,7 +55,7 @@ long long IndexedName(std::string_view folded, std::string_view prefix) {
 
 class ProjectChecker {
  public:
-  explicit ProjectChecker(std::string_view text) : Text(text) { Ini.SetText(text); }
+  ProjectChecker(std::string_view text, ProjectRead& read) : Text(text), Read(read) { Ini.SetText(text); }
 
   std::vector<ProjectFinding> Run() {
     CheckLinesBeforeSections();
@@ -130,28 +131,38 @@ class ProjectChecker {
   }
 
   void CheckPhones() {
+    Read.Phones.assign(PhoneSlotCount, CPhone{});
     for (int slot = 0; slot < PhoneSlotCount; ++slot) {
       const std::string section = "Phone" + std::to_string(slot);
-      for (const char* key : {"Number", "Comment"}) CheckText(section, key, false);
+      CPhone& phone = Read.Phones[static_cast<std::size_t>(slot)];
+      phone.ID = slot;
+      phone.Number = CheckText(section, "Number", false);
+      phone.Comment = CheckText(section, "Comment", false);
     }
   }
 
   void CheckEvents() {
+    Read.Events.assign(static_cast<std::size_t>(EventCount), CEvent{});
     for (std::int32_t i = 0; i < EventCount; ++i) {
       const std::string section = EventSection(i);
+      CEvent& event = Read.Events[static_cast<std::size_t>(i)];
       const std::int32_t neg = CheckInteger(section, "Neg");
+      event.Neg = neg != 0;
       if (neg != 0 && neg != 1) {
         Add(Ini.KeyLine(section, "Neg"), section, "Neg",
             "Neg " + std::to_string(neg) + " is neither 0 (rising) nor 1 (falling); read as falling");
       }
-      CheckRange(section, "Pin", CheckInteger(section, "Pin"), LastInput, " is outside the inputs 0 to 31");
-      CheckRange(section, "Delay", CheckInteger(section, "Delay"), LongestDelay,
-                 " is outside 0 to 3600 seconds");
+      event.Pin = CheckInteger(section, "Pin");
+      CheckRange(section, "Pin", event.Pin, limits::Input, " is outside the inputs " + Span(limits::Input));
+      event.Delay = CheckInteger(section, "Delay");
+      CheckRange(section, "Delay", event.Delay, limits::DelaySeconds,
+                 " is outside " + Span(limits::DelaySeconds) + " seconds");
       const std::int32_t send = CheckInteger(section, "Send");
-      CheckRange(section, "Send", send, AllRecipients,
-                 " is outside 0 to 255; only its low 8 bits count: " + std::to_string(send & AllRecipients));
-      CheckRecipients(section, static_cast<std::uint8_t>(send));
-      CheckText(section, "Text", true);
+      event.Send = static_cast<std::uint8_t>(send);
+      CheckRange(section, "Send", send, Recipients,
+                 " is outside " + Span(Recipients) + "; only its low 8 bits count: " + std::to_string(event.Send));
+      CheckRecipients(section, event.Send);
+      event.Text = CheckText(section, "Text", true);
     }
   }
 
@@ -167,9 +178,9 @@ class ProjectChecker {
     return value;
   }
 
-  void CheckRange(const std::string& section, const char* key, std::int32_t value, std::int32_t last,
+  void CheckRange(const std::string& section, const char* key, std::int32_t value, limits::Range range,
                   const std::string& outside) {
-    if (value >= 0 && value <= last) return;
+    if (range.Holds(value)) return;
     Add(Ini.KeyLine(section, key), section, key, std::string(key) + " " + std::to_string(value) + outside);
   }
 
@@ -182,27 +193,31 @@ class ProjectChecker {
     }
     for (int slot = 0; slot < PhoneSlotCount; ++slot) {
       const std::string phone = "Phone" + std::to_string(slot);
-      if ((send >> slot & 1) != 0 && Ini.ReadString(phone, "Number", "").empty()) {
+      if ((send >> slot & 1) != 0 && Read.Phones[static_cast<std::size_t>(slot)].Number.empty()) {
         Add(line, section, "Send", "sends to phone slot " + std::to_string(slot) + ", whose number is empty");
       }
     }
   }
 
-  void CheckText(const std::string& section, const char* key, bool limited) {
-    if (!Ini.ValueExists(section, key)) return;
-    const std::string value = Ini.ReadString(section, key, "");
+  // The text as read; a missing key reads as empty.
+  std::string CheckText(const std::string& section, const char* key, bool limited) {
+    if (!Ini.ValueExists(section, key)) return {};
+    std::string value = Ini.ReadString(section, key, "");
     const std::uint32_t line = Ini.KeyLine(section, key);
     if (LooksLikeUtf8(value)) Add(line, section, key, "the text looks like UTF-8, not Windows-1251");
     if (HasControlBytes(value)) Add(line, section, key, "the text holds control bytes");
-    if (limited && value.size() > LongestText) {
+    if (limited && value.size() > static_cast<std::size_t>(limits::TextLength)) {
       Add(line, section, key,
-          "the text has " + std::to_string(value.size()) + " characters, more than the 70 the event dialog allows");
+          "the text has " + std::to_string(value.size()) + " characters, more than the " +
+              std::to_string(limits::TextLength) + " the event dialog allows");
     }
+    return value;
   }
 
   static std::string EventSection(std::int32_t index) { return "Event" + std::to_string(index); }
 
   std::string_view Text;
+  ProjectRead& Read;
   CIniFile Ini;
   std::int32_t EventCount = 0;
   std::vector<ProjectFinding> Findings;
@@ -211,14 +226,17 @@ class ProjectChecker {
 
 }  // namespace
 
-std::vector<ProjectFinding> CheckProjectText(std::string_view text) { return ProjectChecker(text).Run(); }
+std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead* read) {
+  ProjectRead unused;
+  return ProjectChecker(text, read != nullptr ? *read : unused).Run();
+}
 
-std::vector<ProjectFinding> CheckProjectFile(const std::string& path) {
+std::vector<ProjectFinding> CheckProjectFile(const std::string& path, ProjectRead* read) {
   std::string bytes;
   if (!CIniFile::ReadProjectFile(path, bytes)) {
     throw std::runtime_error("Cannot open file " + path + ": " + FileErrorReason(ENOENT));
   }
-  return CheckProjectText(bytes);
+  return CheckProjectText(bytes, read);
 }
 
 }  // namespace smsconf

@@ -5,6 +5,9 @@
 // the default, a section after a gap is not read); the check says where that
 // happens, so that nothing is lost without a word.
 
+#include "model/Event.h"
+#include "model/Phone.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,9 +22,18 @@ struct ProjectFinding {
   std::string Message;     // Windows-1251 bytes, like the file: it may quote a value
 };
 
+// What the check took the file to hold: the events it read, in file order,
+// and the eight phone slots, each field as a load reads it. Its findings
+// speak of these values ("read as 0", "read as falling").
+struct ProjectRead {
+  std::vector<CEvent> Events;
+  std::vector<CPhone> Phones;
+};
+
 // Findings in line order. An unreadable file throws, as CProject::Load does,
-// and so does a missing one: "Cannot open file <path>: <reason>".
-std::vector<ProjectFinding> CheckProjectFile(const std::string& path);
-std::vector<ProjectFinding> CheckProjectText(std::string_view text);
+// and so does a missing one: "Cannot open file <path>: <reason>". With
+// `read`, it also receives what the check read.
+std::vector<ProjectFinding> CheckProjectFile(const std::string& path, ProjectRead* read = nullptr);
+std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead* read = nullptr);
 
 }  // namespace smsconf

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "limits/Limits.h"
 #include "model/Phonelist.h"
 #include "ui/ActionButton.h"
 #include "ui/ModelText.h"
@@ -14,10 +15,16 @@ namespace smsconf {
 
 namespace {
 
-constexpr int InputCount = 32;
-constexpr int MaxDelay = 3600;  // seconds
 constexpr int RisingItem = 0;
 constexpr int FallingItem = 1;
+
+QString InputName(std::int32_t pin) { return QStringLiteral("DI%1").arg(pin); }
+
+// A delay from a project file outside what the spin field offers is shown
+// at the nearer end.
+int ShownDelay(std::int32_t delay) {
+  return std::clamp(delay, limits::DelaySeconds.Min, limits::DelaySeconds.Max);
+}
 
 }  // namespace
 
@@ -25,7 +32,9 @@ std::int32_t TDlgEvent::LastChosenPin = 0;
 
 TDlgEvent::TDlgEvent(QWidget* owner) : TModalDialog(owner), Form(std::make_unique<Ui::TDlgEvent>()) {
   Form->setupUi(this);
-  for (int pin = 0; pin < InputCount; ++pin) Form->ComboBox1->addItem(QStringLiteral("DI%1").arg(pin), pin);
+  for (int pin = limits::Input.Min; pin <= limits::Input.Max; ++pin) Form->ComboBox1->addItem(InputName(pin), pin);
+  Form->CSpinEdit1->setRange(limits::DelaySeconds.Min, limits::DelaySeconds.Max);
+  Form->Edit1->setMaxLength(limits::TextLength);
   BindButton(Form->Button2, Form->ButtonOk);
   BindButton(Form->Button1, Form->ButtonCancel);
   BindButton(Form->Button3, Form->ButtonAll);
@@ -48,10 +57,10 @@ void TDlgEvent::showEvent(QShowEvent* event) {
 void TDlgEvent::FormShow() {
   ShowPin(EventData.Pin);
   Form->ComboBox2->setCurrentIndex(EventData.Neg ? FallingItem : RisingItem);
-  Form->CSpinEdit1->setValue(std::clamp<std::int32_t>(EventData.Delay, 0, MaxDelay));
+  Form->CSpinEdit1->setValue(ShownDelay(EventData.Delay));
   // A longer text from a project file is shown whole, not cut to the limit.
   const QString text = ShownText(EventData.Text);
-  Form->Edit1->setMaxLength(std::max<int>(Form->Edit1->maxLength(), text.size()));
+  Form->Edit1->setMaxLength(std::max<int>(limits::TextLength, text.size()));
   Form->Edit1->setText(text);
   Form->CheckListBox1->clear();
   for (int slot = 0; slot < PhoneSlotCount; ++slot) {
@@ -61,12 +70,12 @@ void TDlgEvent::FormShow() {
   }
 }
 
-// An input outside DI0..DI31 can come from a project file; it gets an item
+// An input outside the list can come from a project file; it gets an item
 // of its own, so that OK keeps it instead of storing no input at all.
 void TDlgEvent::ShowPin(std::int32_t pin) {
   int item = Form->ComboBox1->findData(pin);
   if (item < 0) {
-    Form->ComboBox1->addItem(QStringLiteral("DI%1").arg(pin), pin);
+    Form->ComboBox1->addItem(InputName(pin), pin);
     item = Form->ComboBox1->count() - 1;
   }
   Form->ComboBox1->setCurrentIndex(item);
@@ -77,7 +86,9 @@ void TDlgEvent::ButtonOkExecute() {
   if (!text) return Form->Edit1->setFocus();
   EventData.Pin = Form->ComboBox1->currentData().toInt();
   EventData.Neg = Form->ComboBox2->currentIndex() != RisingItem;
-  EventData.Delay = Form->CSpinEdit1->value();
+  // Unless the user changed the field, a delay it could not show is kept.
+  const int delay = Form->CSpinEdit1->value();
+  if (delay != ShownDelay(EventData.Delay)) EventData.Delay = delay;
   EventData.Text = *text;
   EventData.Send = 0;
   for (int slot = 0; slot < Form->CheckListBox1->count(); ++slot) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "limits/Limits.h"
 #include "ui/ActionButton.h"
 #include "ui/ModelText.h"
 #include "ui_DialogPhone.h"
@@ -10,6 +11,7 @@ namespace smsconf {
 
 TDlgPhone::TDlgPhone(QWidget* owner) : TModalDialog(owner), Form(std::make_unique<Ui::TDlgPhone>()) {
   Form->setupUi(this);
+  Form->Edit1->setMaxLength(limits::NumberLength);
   BindButton(Form->Button2, Form->ButtonOk);
   BindButton(Form->Button1, Form->ButtonCancel);
   connect(Form->ButtonOk, &QAction::triggered, this, &TDlgPhone::ButtonOkExecute);
@@ -27,7 +29,7 @@ void TDlgPhone::showEvent(QShowEvent* event) {
 void TDlgPhone::FormShow() {
   // A longer number from a project file is shown whole, not cut to the limit.
   const QString number = ShownText(PhoneData.Number);
-  Form->Edit1->setMaxLength(std::max<int>(Form->Edit1->maxLength(), number.size()));
+  Form->Edit1->setMaxLength(std::max<int>(limits::NumberLength, number.size()));
   Form->Edit1->setText(number);
   Form->Edit2->setText(ShownText(PhoneData.Comment));
 }

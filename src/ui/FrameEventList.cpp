@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QMessageBox>
 
+#include "limits/Limits.h"
 #include "model/Phonelist.h"
 #include "ui/Application.h"
 #include "ui/DialogEvent.h"
@@ -29,8 +30,13 @@ QStringList Captions() {
 }
 
 std::vector<int> Widths(const QWidget* view) {
+  // The widest trigger the event dialog lets the user make.
+  CEvent widest;
+  widest.Neg = true;
+  widest.Pin = limits::Input.Max;
+  widest.Delay = limits::DelaySeconds.Max;
   std::vector<int> widths{ColumnWidthFor(view, IdColumnWidth, "000"),
-                          ColumnWidthFor(view, TriggerColumnWidth, "DI31-F-3600")};
+                          ColumnWidthFor(view, TriggerColumnWidth, TriggerText(widest))};
   widths.insert(widths.end(), PhoneSlotCount, ColumnWidthFor(view, SlotColumnWidth, "+"));
   return widths;
 }
@@ -152,8 +158,7 @@ void TFrmEventList::ActionDeleteExecute() {
                        QStringLiteral("Удалить сообщение \"%1\"?").arg(ShownText(event->Text)),
                        QMessageBox::Yes | QMessageBox::No, window());
   if (question.exec() != QMessageBox::Yes) return;
-  EventList->Remove(event);
-  std::unique_ptr<CEvent> removed(event);
+  EventList->Remove(event);  // the event handed back is destroyed here
   RefreshView();
   emit Changed();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // Helpers for driving the real widgets: answering modal windows as a user
-// would, and finding controls by their designer names.
+// would, and finding controls by what the user reads on them or by their
+// designer names.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -32,6 +33,35 @@ T* Control(QObject* parent, const char* name) {
   T* control = parent->findChild<T*>(QString::fromLatin1(name));
   EXPECT_NE(control, nullptr) << "no control " << name;
   return control;
+}
+
+// What the user knows a control by: its accessible name, or for a button
+// without one its caption. The platform's accessibility layer is not asked,
+// as some give a drop-down list's current item as its name.
+inline QString UserName(const QWidget* control) {
+  if (!control->accessibleName().isEmpty()) return control->accessibleName();
+  const auto* button = qobject_cast<const QAbstractButton*>(control);
+  return button != nullptr ? QString(button->text()).remove('&') : QString();
+}
+
+// The child control of type T that the user knows by `name`: a button's
+// caption ("Сохранить") or a field's label ("Задержка:"). Exactly one
+// control must answer to it.
+template <class T>
+T* Named(QObject* parent, const QString& name) {
+  QList<T*> found;
+  for (T* control : parent->findChildren<T*>()) {
+    if (UserName(control) == name) found << control;
+  }
+  EXPECT_EQ(found.size(), 1) << "controls named \"" << name.toStdString() << "\"";
+  return found.size() == 1 ? found.front() : nullptr;
+}
+
+// Clicks the button with this caption.
+inline void Click(QObject* parent, const QString& caption) {
+  QAbstractButton* button = Named<QAbstractButton>(parent, caption);
+  ASSERT_NE(button, nullptr);
+  QTest::mouseClick(button, Qt::LeftButton);
 }
 
 // Answers the modal windows that open from now on (ones other than the

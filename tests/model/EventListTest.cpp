@@ -50,11 +50,15 @@ TEST(EventList, RemoveHandsTheEventBackAndShiftsTheRest) {
   AddEvent(list, 0, false, 0, 0, "a");
   CEvent* removed = AddEvent(list, 1, false, 0, 0, "b");
   AddEvent(list, 2, false, 0, 0, "c");
-  ASSERT_EQ(list.Remove(removed), 1);
-  const std::unique_ptr<CEvent> b(removed);  // the caller's from now on
+  CEventList::Removal taken = list.Remove(removed);
+  ASSERT_EQ(taken.Index, 1);
+  const std::unique_ptr<CEvent> b = std::move(taken.Event);  // the caller's from now on
+  ASSERT_EQ(b.get(), removed);
   EXPECT_EQ(Texts(list), (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(b->Text, "b");
-  EXPECT_EQ(list.Remove(b.get()), -1);
+  const CEventList::Removal none = list.Remove(b.get());
+  EXPECT_EQ(none.Index, -1);
+  EXPECT_EQ(none.Event, nullptr);
   EXPECT_THROW(list.Get(2), std::out_of_range);
 }
 

@@ -1,5 +1,8 @@
 #include "model/ProjectCheck.h"
 
+#include "common/TempDir.h"
+#include "model/Project.h"
+
 #include <gtest/gtest.h>
 
 namespace smsconf {
@@ -74,6 +77,73 @@ TEST(ProjectCheck, ListsAtMostAThousandFindings) {
   const Findings findings = Check(text);
   ASSERT_EQ(findings.size(), 1001u);
   EXPECT_EQ(findings.back(), "0 [] : 1 more findings are not listed");
+}
+
+// One line per event and per phone slot, every field, for comparing readers.
+std::string Line(const CEvent& e) {
+  return "event " + std::to_string(e.Neg) + " " + std::to_string(e.Pin) + " " + std::to_string(e.Delay) + " " +
+         std::to_string(e.Send) + " [" + e.Text + "]";
+}
+std::string Line(const CPhone& p) { return "phone " + std::to_string(p.ID) + " [" + p.Number + "] [" + p.Comment + "]"; }
+
+Findings Lines(const ProjectRead& read) {
+  Findings lines;
+  for (const CEvent& e : read.Events) lines.push_back(Line(e));
+  for (const CPhone& p : read.Phones) lines.push_back(Line(p));
+  return lines;
+}
+
+Findings Lines(const CProject& project) {
+  Findings lines;
+  for (int i = 0; i < project.Events->Count(); ++i) lines.push_back(Line(*project.Events->Get(i)));
+  for (int i = 0; i < project.Phones->Count(); ++i) lines.push_back(Line(*project.Phones->Get(i)));
+  return lines;
+}
+
+// The check and the load read a file each on their own: for files that test
+// the reading rules, what the check takes the file to hold is what the load
+// gives the project.
+TEST(ProjectCheck, ReadsEveryFileAsTheLoadDoes) {
+  const struct {
+    const char* name;
+    std::string text;
+    int events;  // as both read it
+  } cases[] = {
+      {"repeated section, the last counts", "[Event0]\nPin=1\nSend=1\n[event0]\nPin=2\n", 1},
+      {"repeated key, the last counts", "[Event0]\nPin=1\npin=2\nText=a\nTEXT=b\n", 1},
+      {"gap in the numbering", "[Event0]\nPin=1\n[Event2]\nPin=3\n", 1},
+      {"Event00 and Event01 beside Event0",
+       "[Event0]\nPin=1\n[Event00]\nPin=5\n[Event01]\nPin=6\n[Event1]\nPin=2\n", 2},
+      {"sections out of order", "[Event1]\nPin=2\n[Event0]\nPin=1\n", 2},
+      {"byte-order mark", "\xEF\xBB\xBF[Event0]\nPin=1\n[Event1]\nPin=2\n", 0},
+      {"lines before the first section", "Pin=9\n[x\n[Event0]\nPin=1\n", 1},
+      {"malformed numbers", "[Event0]\nPin=12abc\nDelay=\nSend=9999999999\nNeg=x\n", 1},
+      {"signs and hexadecimal", "[Event0]\nPin=+5\nDelay=0xFFFFFFFF\nSend=$1FF\nNeg=X10\n", 1},
+      {"out of the dialogs' ranges", "[Event0]\nPin=-3\nDelay=4000\nNeg=-1\nText=" + std::string(90, 't') + "\n", 1},
+      {"case of names", "[EVENT0]\nPIN=3\nsend=4\n[phone2]\nnumber=+7 999\nCOMMENT=c\n", 1},
+      {"empty section stops the events", "[Event0]\nPin=1\n[Event1]\n\n[Event2]\nPin=3\n", 1},
+      {"empty first section", "[Event0]\n[Event1]\nPin=1\n", 0},
+      {"repeated section, the last empty", "[Event0]\nPin=1\n[Event0]\n", 0},
+      {"a line without a key", "[Event0]\njunk\n[Event1]\n;Pin=5\n", 1},
+      {"blanks around names and values", "[ Event0 ]\n Pin = 4 \n Text =  a b  \n\tDelay\t=\t7\n", 1},
+      {"header with a comment after it", "[Event0] ; first\nPin=1\n", 0},
+      {"CR and LF line ends", "[Event0]\rPin=6\r[Event1]\r\nPin=7\n[Event2]\nText=a\x01z\n", 3},
+      {"phone sections", "[Phone8]\nNumber=1\n[Phone03]\nNumber=2\n[Phone3]\nComment=c\n[Phone7]\nNumber=\xCF\n", 0},
+      {"an equals sign in a value", "[Event0]\nText=a=b\n=c\n[Phone0]\nNumber==1\n", 1},
+  };
+  testing::TempDir dir;
+  const std::string path = dir.File("p.sms");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::WriteFile(path, c.text);
+    ProjectRead read;
+    CheckProjectFile(path, &read);
+    CProject project;
+    project.FileName = path;
+    project.Load();
+    EXPECT_EQ(project.Events->Count(), c.events);
+    EXPECT_EQ(Lines(read), Lines(project));
+  }
 }
 
 }  // namespace

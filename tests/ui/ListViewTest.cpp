@@ -31,11 +31,11 @@ TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
   // input confirmed last.
   EventData shown;
   ModalAnswer firstAdd([&](QWidget* dialog) {
-    shown = {Control<QComboBox>(dialog, "ComboBox1")->currentText(),
-             Control<QComboBox>(dialog, "ComboBox2")->currentText(),
-             Control<QSpinBox>(dialog, "CSpinEdit1")->value(),
-             Control<QListWidget>(dialog, "CheckListBox1")->count()};
+    shown = {Input(dialog)->currentText(), Edge(dialog)->currentText(), Delay(dialog)->value(),
+             Recipients(dialog)->count()};
     EXPECT_EQ(dialog->windowTitle(), "Сообщение");
+    TypeText(Text(dialog), QString(71, 'x'));
+    EXPECT_EQ(Text(dialog)->text().size(), 70) << "the text field takes 70 characters";
     EnterEvent({.Pin = 12, .Falling = true, .Delay = 60, .Text = "Пожар", .Slots = {0, 2}})(dialog);
   });
   DoubleClick(events, -1);  // on the empty area: a new event
@@ -47,10 +47,10 @@ TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
   AddEvent({.Pin = 31, .Delay = 3600, .Text = "b"});
   QString startedOn;
   ModalAnswer thirdAdd([&](QWidget* dialog) {
-    startedOn = Control<QComboBox>(dialog, "ComboBox1")->currentText();
+    startedOn = Input(dialog)->currentText();
     Fill(dialog, {.Pin = 3, .Text = "Дверь"});
-    QTest::mouseClick(Control<QPushButton>(dialog, "Button3"), Qt::LeftButton);  // "Все..."
-    QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+    Click(dialog, "Все...");
+    Click(dialog, "OK");
   });
   Window->findChild<QAction*>("ActionAdd")->trigger();
   EXPECT_EQ(startedOn, "DI31");
@@ -72,7 +72,7 @@ TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
   // Editing moves the event to its sorted place; Cancel changes nothing.
   ModalAnswer edits({EnterEvent({.Pin = 20, .Text = "Дверь"}), [](QWidget* dialog) {
                        Fill(dialog, {.Pin = 0, .Text = "zzz"});
-                       QTest::mouseClick(Control<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+                       Click(dialog, "Отмена");
                      }});
   DoubleClick(events, 0);
   EXPECT_EQ(Cell(events, 1, 1), "DI20-R-0");
@@ -107,16 +107,16 @@ TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
   ModalAnswer answers({[&](QWidget* dialog) {
                          ++opened;
                          EXPECT_EQ(dialog->windowTitle(), "Абонент ID:5");
-                         auto* number = Control<QLineEdit>(dialog, "Edit1");
+                         auto* number = Named<QLineEdit>(dialog, "Номер:");
                          TypeText(number, "8916123456789");  // 13 characters
                          EXPECT_EQ(number->text(), "891612345678");
-                         TypeText(Control<QLineEdit>(dialog, "Edit2"), "Дежурный");
-                         QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+                         TypeText(Named<QLineEdit>(dialog, "Коммент:"), "Дежурный");
+                         Click(dialog, "OK");
                        },
                        [&](QWidget* dialog) {
                          ++opened;
-                         TypeText(Control<QLineEdit>(dialog, "Edit2"), " и ещё");
-                         QTest::mouseClick(Control<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+                         TypeText(Named<QLineEdit>(dialog, "Коммент:"), " и ещё");
+                         Click(dialog, "Отмена");
                        }});
   Window->findChild<TFrmPhoneList*>("FrmPhoneList1")->ListView1DblClick();  // no row selected
   EXPECT_EQ(opened, 0);
@@ -138,45 +138,68 @@ TEST_F(UiTest, TextsAreKeptAsWindows1251AndForeignCharactersRefused) {
   ModalAnswer answer([&](QWidget* dialog) {
                          Fill(dialog, {.Pin = 1, .Text = "Насос 中"});
                          ModalAnswer box(BoxReply(QMessageBox::Ok, &refusal));
-                         QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+                         Click(dialog, "OK");
                          stayedOpen = dialog->isVisible();
-                         EXPECT_EQ(Control<QLineEdit>(dialog, "Edit1")->text(), "Насос 中");
+                         EXPECT_EQ(Text(dialog)->text(), "Насос 中");
                          Fill(dialog, {.Pin = 1, .Text = "Авария насоса"});
-                         QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+                         Click(dialog, "OK");
                        });
   QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
   EXPECT_TRUE(stayedOpen);
   EXPECT_TRUE(refusal.Text.contains("«中» (U+4E2D)")) << refusal.Text.toStdString();
 
   const std::string bytes = text::Cp1251("Авария насоса");
-  Press("Button2");  // "Сохранить"
+  Press("Сохранить");
   EXPECT_NE(ReadFile(Dir.File("p.sms")).find("Text=" + bytes), std::string::npos);
-  Press("Button6");
+  Press("Новый...");
   ModalAnswer open(ChooseFile(QString::fromStdString(Dir.File("p.sms"))));
-  Press("Button1");
+  Press("Открыть...");
   EXPECT_EQ(Cell(Events(), 0, 10), "Авария насоса");
   ModalAnswer report(BoxReply(QMessageBox::Ok));
-  Press("Button7");  // "Экспорт"
+  Press("Экспорт");
   EXPECT_NE(ReadFile(Dir.File("sms.bin")).find(bytes), std::string::npos);
 }
 
 // OK on an event from a file that the dialog's controls cannot show as it
-// is keeps it: an input past DI31 and a text longer than the field's limit;
-// Escape discards nothing.
+// is keeps it unless the user changes the field: an input past DI31, a
+// delay outside the spin field's range and a text longer than the field's
+// limit. Escape discards nothing.
+struct KeptCase {
+  const char* Name;
+  std::string Lines;  // of the file's [Event0]
+  int SetDelay;       // what the user sets in the spin field; -1: left alone
+  std::int32_t Pin;
+  std::int32_t Delay;
+  std::string Text;
+};
+
 TEST_F(UiTest, OkKeepsWhatTheControlsCannotShow) {
-  const std::string text(80, 'x');
-  WriteFile(Dir.File("p.sms"), "[Event0]\r\nPin=40\r\nText=" + text + "\r\n");
-  Open(Dir.File("p.sms"));
-  ModalAnswer answer([](QWidget* dialog) {
-    QTest::keyClick(dialog, Qt::Key_Escape);
-    EXPECT_TRUE(dialog->isVisible());
-    QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
-  });
-  QTest::keyClick(Events(), Qt::Key_Down);
-  QTest::keyClick(Events(), Qt::Key_Return);  // Enter edits the selected row
-  ASSERT_TRUE(answer.Answered());
-  EXPECT_EQ(Window->Project->Events->Get(0)->Pin, 40);
-  EXPECT_EQ(Window->Project->Events->Get(0)->Text, text);
+  const std::string longText(80, 'x');
+  const KeptCase cases[] = {
+      {"input past DI31", "Pin=40", -1, 40, 0, ""},
+      {"text past the limit", "Text=" + longText, -1, 0, 0, longText},
+      {"delay past the spin field", "Delay=4000", -1, 0, 4000, ""},
+      {"negative delay", "Delay=-5", -1, 0, -5, ""},
+      {"delay changed by the user", "Delay=4000", 10, 0, 10, ""},
+  };
+  for (const KeptCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    WriteFile(Dir.File("p.sms"), "[Event0]\r\n" + c.Lines + "\r\n");
+    Open(Dir.File("p.sms"));
+    ModalAnswer answer([&c](QWidget* dialog) {
+      QTest::keyClick(dialog, Qt::Key_Escape);
+      EXPECT_TRUE(dialog->isVisible());
+      if (c.SetDelay >= 0) Delay(dialog)->setValue(c.SetDelay);
+      Click(dialog, "OK");
+    });
+    QTest::keyClick(Events(), Qt::Key_Down);
+    QTest::keyClick(Events(), Qt::Key_Return);  // Enter edits the selected row
+    ASSERT_TRUE(answer.Answered());
+    const CEvent& kept = *Window->Project->Events->Get(0);
+    EXPECT_EQ(kept.Pin, c.Pin);
+    EXPECT_EQ(kept.Delay, c.Delay);
+    EXPECT_EQ(kept.Text, c.Text);
+  }
 }
 
 }  // namespace

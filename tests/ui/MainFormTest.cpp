@@ -55,12 +55,12 @@ TEST_F(UiTest, StartUpShowsTheProjectOrABlankOneAndSaveWritesItsFile) {
     EXPECT_EQ(Caption("FrmEventList1"), c.EventsCaption);
     EXPECT_EQ(Caption("FrmPhoneList1"), "Абоненты (8)");
     EXPECT_EQ(Window->windowTitle(), TApplication::Title());
-    EXPECT_TRUE(Control<QPushButton>(Window.get(), "Button4")->isEnabled());  // "Загрузить в АУ..."
+    EXPECT_TRUE(Named<QPushButton>(Window.get(), "Загрузить в АУ...")->isEnabled());
     if (path == Sample) continue;  // the sample stays untouched
 
     BoxSeen saveError;
     ModalAnswer answer(BoxReply(QMessageBox::Ok, &saveError));
-    Press("Button2");  // "Сохранить"
+    Press("Сохранить");
     EXPECT_EQ(saveError.Text.left(c.SaveError.size()), c.SaveError);
     EXPECT_EQ(saveError.Text.isEmpty(), c.SaveError.isEmpty());
     if (c.SaveError.isEmpty()) {
@@ -75,25 +75,25 @@ TEST_F(UiTest, OpenAndSaveAsGoThroughTheFileDialogsAndCancelChangesNothing) {
   const QString copy = QString::fromStdString(Dir.File("copy"));
   ModalAnswer answers({ChooseFile(""), ChooseFile(copy), ChooseFile(""), ChooseFile(copy + ".sms")});
 
-  Press("Button3");  // "Сохранить как...", cancelled
+  Press("Сохранить как...");  // cancelled
   EXPECT_EQ(Window->Project->FileName, Dir.File("first.sms"));
   EXPECT_TRUE(Window->Modified);
 
-  Press("Button3");
+  Press("Сохранить как...");
   EXPECT_EQ(Window->Project->FileName, Dir.File("copy.sms")) << "the suffix completes the name";
   EXPECT_FALSE(Window->Modified);
   EXPECT_EQ(Window->SaveDialog1->windowTitle(), "Сохранить как...");
   EXPECT_EQ(Window->SaveDialog1->nameFilters(),
             QStringList({"Конфигурация SMS *.sms (*.sms)", "Все файлы *.* (*)"}));
 
-  Press("Button6");  // "Новый..."
+  Press("Новый...");
   EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
   EXPECT_EQ(Window->Project->FileName, Dir.File("copy.sms"));
 
-  Press("Button1");  // "Открыть...", cancelled
+  Press("Открыть...");  // cancelled
   EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
 
-  Press("Button1");
+  Press("Открыть...");
   EXPECT_EQ(Cell(Events(), 0, 1), "DI4-R-0");
   EXPECT_EQ(Window->OpenDialog1->windowTitle(), "Загрузить файл...");
   EXPECT_EQ(Window->OpenDialog1->directory().absolutePath(), QApplication::applicationDirPath());
@@ -119,8 +119,8 @@ TEST_F(UiTest, UnsavedChangesAreNeverDroppedWithoutTheUsersWord) {
   const QString empty = QString::fromStdString(Dir.File("empty.sms"));
   WriteFile(empty.toStdString(), "");
   const std::pair<const char*, std::function<void(UiTest&)>> commands[] = {
-      {"new", [](UiTest& t) { t.Press("Button6"); }},
-      {"open", [](UiTest& t) { t.Press("Button1"); }},
+      {"new", [](UiTest& t) { t.Press("Новый..."); }},
+      {"open", [](UiTest& t) { t.Press("Открыть..."); }},
       {"close", [](UiTest& t) { t.Window->close(); }},
   };
   for (const auto& [command, run] : commands) {
@@ -154,7 +154,7 @@ TEST_F(UiTest, ExportReportsTheImageSizeOrTheReasonItFailed) {
   EXPECT_EQ(ReadFile(Dir.File("sms.bin")).size(), 28u);
 
   ::setenv("HOME", Dir.File("no-such-folder").c_str(), 1);
-  Press("Button7");  // "Экспорт"
+  Press("Экспорт");
   EXPECT_TRUE(error.Text.startsWith("Cannot create file")) << error.Text.toStdString();
   EXPECT_EQ(error.Icon, QMessageBox::Critical);
 }

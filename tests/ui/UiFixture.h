@@ -53,15 +53,16 @@ class UiTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
   }
 
-  QTableView* Events() { return Control<QTableView>(Window->findChild<QWidget*>("FrmEventList1"), "ListView1"); }
-  QTableView* Phones() { return Control<QTableView>(Window->findChild<QWidget*>("FrmPhoneList1"), "ListView1"); }
+  QTableView* Events() { return Named<QTableView>(Window.get(), "Сообщения"); }
+  QTableView* Phones() { return Named<QTableView>(Window.get(), "Абоненты"); }
   static QString Cell(QTableView* view, int row, int column) {
     return view->model()->index(row, column).data().toString();
   }
   QString Caption(const char* frame) {
     return Control<QLabel>(Window->findChild<QWidget*>(frame), "Label1")->text();
   }
-  void Press(const char* button) { QTest::mouseClick(Control<QPushButton>(Window.get(), button), Qt::LeftButton); }
+  // Clicks the main window's button with this caption.
+  void Press(const QString& caption) { Click(Window.get(), caption); }
 
   // Double-clicks a row, or the empty area below the rows for -1.
   static void DoubleClick(QTableView* view, int row) {
@@ -71,23 +72,29 @@ class UiTest : public ::testing::Test {
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
   }
 
+  // The event dialog's fields.
+  static QComboBox* Input(QWidget* dialog) { return Named<QComboBox>(dialog, "Регистр:"); }
+  static QComboBox* Edge(QWidget* dialog) { return Named<QComboBox>(dialog, "Тип:"); }
+  static QSpinBox* Delay(QWidget* dialog) { return Named<QSpinBox>(dialog, "Задержка:"); }
+  static QLineEdit* Text(QWidget* dialog) { return Named<QLineEdit>(dialog, "Текст"); }
+  static QListWidget* Recipients(QWidget* dialog) { return Named<QListWidget>(dialog, "Получатели SMS"); }
+
   static void Fill(QWidget* dialog, const EventInput& input) {
-    Control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(input.Pin);
-    Control<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(input.Falling ? 1 : 0);
-    Control<QSpinBox>(dialog, "CSpinEdit1")->setValue(input.Delay);
-    auto* text = Control<QLineEdit>(dialog, "Edit1");
+    Input(dialog)->setCurrentIndex(input.Pin);
+    Edge(dialog)->setCurrentIndex(input.Falling ? 1 : 0);
+    Delay(dialog)->setValue(input.Delay);
+    QLineEdit* text = Text(dialog);
     text->clear();
     TypeText(text, input.Text);
-    QTest::mouseClick(Control<QPushButton>(dialog, "Button4"), Qt::LeftButton);
-    auto* recipients = Control<QListWidget>(dialog, "CheckListBox1");
-    for (int slot : input.Slots) recipients->item(slot)->setCheckState(Qt::Checked);
+    Click(dialog, "Никто...");
+    for (int slot : input.Slots) Recipients(dialog)->item(slot)->setCheckState(Qt::Checked);
   }
 
   // Fills the event dialog and presses OK.
   static ModalAnswer::Answer EnterEvent(const EventInput& input) {
     return [input](QWidget* dialog) {
       Fill(dialog, input);
-      QTest::mouseClick(Control<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+      Click(dialog, "OK");
     };
   }
 
