@@ -210,8 +210,8 @@ LinkSettings TDlgLoading::FieldLinkSettings() const {
   return LinkSettings{Form->CSpinEdit1->value(), static_cast<std::uint32_t>(Form->CSpinEdit3->value())};
 }
 
-// The form's own values stand for the designer; what the engineer may type
-// and what a first opening shows come from the limits.
+// What the engineer may type and what a first opening shows come from the
+// limits; the form holds none of these numbers.
 void TDlgLoading::ApplyLimits() {
   Form->Edit1->setText(QString::fromLatin1(limits::DefaultGateway));
   Offer(Form->CSpinEdit2, limits::Unit, limits::DefaultUnit);

@@ -39,7 +39,7 @@ class CSimulator {
   void Stop();
   std::uint16_t Port() const;  // the port actually bound
 
-  // Bytes written from 0x8000 upward; gaps read as 0xFF.
+  // Bytes written from the load address upward; gaps read as 0xFF.
   std::vector<std::uint8_t> ReceivedImage() const;
   // Writes ReceivedImage() to `path` as an export writes its files; false,
   // and the reason in error, when it cannot.
