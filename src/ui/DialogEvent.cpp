@@ -20,12 +20,6 @@ constexpr int FallingItem = 1;
 
 QString InputName(std::int32_t pin) { return QStringLiteral("DI%1").arg(pin); }
 
-// A delay from a project file outside what the spin field offers is shown
-// at the nearer end.
-int ShownDelay(std::int32_t delay) {
-  return std::clamp(delay, limits::DelaySeconds.Min, limits::DelaySeconds.Max);
-}
-
 }  // namespace
 
 std::int32_t TDlgEvent::LastChosenPin = 0;
@@ -57,7 +51,11 @@ void TDlgEvent::showEvent(QShowEvent* event) {
 void TDlgEvent::FormShow() {
   ShowPin(EventData.Pin);
   Form->ComboBox2->setCurrentIndex(EventData.Neg ? FallingItem : RisingItem);
-  Form->CSpinEdit1->setValue(ShownDelay(EventData.Delay));
+  // A delay from a project file outside what the field offers is shown as
+  // it is, as the input and the text are, so that OK keeps it.
+  Form->CSpinEdit1->setRange(std::min(limits::DelaySeconds.Min, EventData.Delay),
+                             std::max(limits::DelaySeconds.Max, EventData.Delay));
+  Form->CSpinEdit1->setValue(EventData.Delay);
   // A longer text from a project file is shown whole, not cut to the limit.
   const QString text = ShownText(EventData.Text);
   Form->Edit1->setMaxLength(std::max<int>(limits::TextLength, text.size()));
@@ -86,9 +84,7 @@ void TDlgEvent::ButtonOkExecute() {
   if (!text) return Form->Edit1->setFocus();
   EventData.Pin = Form->ComboBox1->currentData().toInt();
   EventData.Neg = Form->ComboBox2->currentIndex() != RisingItem;
-  // Unless the user changed the field, a delay it could not show is kept.
-  const int delay = Form->CSpinEdit1->value();
-  if (delay != ShownDelay(EventData.Delay)) EventData.Delay = delay;
+  EventData.Delay = Form->CSpinEdit1->value();
   EventData.Text = *text;
   EventData.Send = 0;
   for (int slot = 0; slot < Form->CheckListBox1->count(); ++slot) {
