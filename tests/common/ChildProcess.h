@@ -22,6 +22,15 @@ extern char** environ;
 
 namespace smsconf::testing {
 
+// Waits for the child `pid` to end and forgets it: its exit status, or 128 +
+// the signal that ended it; `status` when there is no child to wait for.
+inline int Reap(pid_t& pid, int status) {
+  int raw = 0;
+  if (pid > 0 && ::waitpid(pid, &raw, 0) == pid) status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  pid = -1;
+  return status;
+}
+
 class ChildProcess : public OutputLines<ChildProcess> {
  public:
   static constexpr bool CanInterrupt = true;
@@ -60,12 +69,7 @@ class ChildProcess : public OutputLines<ChildProcess> {
 
   // The exit status, or 128 + the signal that ended it; -1 when it could not
   // be started.
-  int Wait() {
-    int raw = 0;
-    if (Pid > 0 && ::waitpid(Pid, &raw, 0) == Pid) Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    Pid = -1;
-    return Status;
-  }
+  int Wait() { return Status = Reap(Pid, Status); }
 
  private:
   pid_t Pid = -1;

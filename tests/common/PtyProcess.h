@@ -6,13 +6,14 @@
 
 #include <poll.h>
 #include <pty.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <string>
 #include <vector>
+
+#include "common/ChildProcess.h"
 
 namespace smsconf::testing {
 
@@ -55,12 +56,7 @@ class PtyProcess {
 
   // The exit status, or 128 + the signal that ended it; -1 when it could not
   // be started.
-  int Wait() {
-    int raw = 0;
-    if (Pid > 0 && ::waitpid(Pid, &raw, 0) == Pid) Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    Pid = -1;
-    return Status;
-  }
+  int Wait() { return Status = Reap(Pid, Status); }
 
  private:
   pid_t Pid = -1;
