@@ -13,21 +13,29 @@
 #include "loading/ThreadConfigLoading.h"
 #include "text/Cp1251.h"
 
-#include <csignal>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace smsconf::cli {
 
 namespace {
 
-constexpr int ExitInterrupted = 128 + SIGINT;  // what shells report for Ctrl+C
+// What shells report for a program that a signal ended: 128 + the signal.
+constexpr int ExitSignalBase = 128;
+// The image is written, but the unit did not confirm the end of the loading.
+constexpr int ExitUnconfirmed = 3;
+// A longer deadline is as good as none, and keeps the clock's sums in range.
+constexpr double LongestDeadlineSeconds = 1e7;
 
 constexpr std::size_t ProgressBarWidth = 30;
 constexpr int FullProgress = 100;
@@ -44,12 +52,47 @@ struct LoadOptions {
   int Timeout = limits::DefaultTimeoutMs;
   bool NoColor = false;
   bool Force = false;
+  std::string Deadline;  // seconds, as typed; empty: none
 };
 
 // Why the wait for the loading ended; one byte each through the wake-up.
-enum class Ending : char { Completed = 'C', Failed = 'F', Interrupted = WakeUp::Interrupted };
+enum class Ending : char {
+  Completed = 'C',
+  Unconfirmed = 'U',  // completed, but the unit did not confirm it
+  Failed = 'F',
+  Interrupted = WakeUp::Interrupted,
+  PastDeadline = 'D',
+};
 
 void Notify(Ending ending) { WakeUp::Notify(static_cast<char>(ending)); }
+
+// Wakes the waiting thread once the loading's time is up, unless it goes
+// first.
+class DeadlineWatch {
+ public:
+  ~DeadlineWatch() {
+    {
+      const std::lock_guard lock(Guard);
+      CalledOff = true;
+    }
+    Changed.notify_all();
+    if (Timer.joinable()) Timer.join();
+  }
+
+  void Start(double seconds) {
+    const auto limit = std::chrono::duration<double>(std::min(seconds, LongestDeadlineSeconds));
+    Timer = std::thread([this, limit] {
+      std::unique_lock lock(Guard);
+      if (!Changed.wait_for(lock, limit, [this] { return CalledOff; })) Notify(Ending::PastDeadline);
+    });
+  }
+
+ private:
+  std::mutex Guard;
+  std::condition_variable Changed;
+  bool CalledOff = false;
+  std::thread Timer;
+};
 
 void PrintLine(const std::string& utf8) {
   std::fputs(utf8.c_str(), stdout);
@@ -148,38 +191,62 @@ int RunLoad(const LoadOptions& options) {
   std::unique_ptr<CThreadConfigLoading>& loading = setup.Procedure;
   PrintLine("Размер файла конфигурации " + std::to_string(loading->ImageSize) + " байт");
 
-  // Ctrl+C only wakes the waiting thread; the abort itself runs there.
-  WakeUp watch;
+  // Ctrl+C, SIGTERM and SIGHUP only wake the waiting thread; the abort
+  // itself runs there.
+  WakeUp watch(true);
   if (!watch.Ready()) {
     PrintError("Cannot watch for Ctrl+C");
     return ExitFailure;
   }
+  DeadlineWatch deadline;  // goes before the wake-up it notifies
   const bool terminal = OutputIsTerminal();
   auto printer = std::make_shared<LogPrinter>(terminal, terminal && !options.NoColor);
   loading->Sink = [printer](int kind, const std::string& text) { printer->Print(kind, text); };
   loading->OnProgress = [printer](std::uint32_t written, std::uint32_t total) { printer->Progress(written, total); };
   loading->CurrentLinkSettings = [&options] { return Link(options); };
-  loading->OnFinalStep = [](int step) {
-    Notify(step == CThreadConfigLoading::StepCompleted ? Ending::Completed : Ending::Failed);
+  const CThreadConfigLoading* const procedure = loading.get();
+  loading->OnFinalStep = [procedure](int step) {
+    if (step != CThreadConfigLoading::StepCompleted) return Notify(Ending::Failed);
+    Notify(procedure->Unconfirmed() != 0 ? Ending::Unconfirmed : Ending::Completed);
   };
-  // Ctrl+C must never interrupt the worker's socket calls.
-  watch.StartShielded([&loading] { loading->Start(); });
+  // The user's stop must never interrupt the worker's socket calls.
+  watch.StartShielded([&] {
+    loading->Start();
+    if (!options.Deadline.empty()) deadline.Start(std::strtod(options.Deadline.c_str(), nullptr));
+  });
 
   const Ending ending = static_cast<Ending>(watch.Wait());
+  const bool aborted = ending == Ending::Interrupted || ending == Ending::PastDeadline;
   // The aborted request returns at its next poll; the lines the worker
   // still writes are printed before Wait returns.
-  if (ending == Ending::Interrupted) rpc.Abort = true;
+  if (aborted) rpc.Abort = true;
   loading->RequestStop();
   loading->Wait();
   loading.reset();
   printer->EndProgress();
 
-  if (ending == Ending::Interrupted) {
+  if (ending == Ending::PastDeadline) PrintError("Срок загрузки истёк (--deadline " + options.Deadline + " с)");
+  if (aborted) {
     PrintError("Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" "
                "до следующей полной загрузки");
-    return ExitInterrupted;
   }
-  return ending == Ending::Completed ? ExitOk : ExitFailure;
+  switch (ending) {
+    case Ending::Completed: return ExitOk;
+    case Ending::Unconfirmed: return ExitUnconfirmed;
+    case Ending::Interrupted: return ExitSignalBase + WakeUp::StopSignal();
+    case Ending::Failed:
+    case Ending::PastDeadline: break;
+  }
+  return ExitFailure;
+}
+
+// A deadline is a positive number of seconds.
+CLI::Validator PositiveNumber() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        return std::strtod(value.c_str(), nullptr) > 0 ? std::string() : value + " is not positive";
+      },
+      "");
 }
 
 }  // namespace
@@ -205,6 +272,11 @@ std::function<int()> SetupLoad(CLI::App& app) {
       ->capture_default_str();
   load->add_flag("--no-color", options->NoColor, "Never colour the log lines");
   load->add_flag("--force", options->Force, "Send an image that fails the image check anyway");
+  load->add_option("--deadline", options->Deadline,
+                   "Abort the loading, as Ctrl+C does, after this many seconds (default: no deadline)")
+      ->type_name("SECONDS")
+      ->check(RealNumber())
+      ->check(PositiveNumber());
   return [options] { return RunLoad(*options); };
 }
 

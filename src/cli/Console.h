@@ -14,8 +14,15 @@ namespace smsconf::cli {
 // path in any language arrives whole.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
-// Makes the console show the program's UTF-8 output as it is.
+// Makes the console show the program's UTF-8 output as it is, and a reader
+// of the output that has gone an ordinary write error rather than the end
+// of the program (SIGPIPE is ignored).
 void PrepareConsole();
+
+// Why standard output takes nothing more, when the system can still tell
+// after the failed write (a full device, a pipe whose reader has gone); 0
+// when it cannot. Nothing is written.
+int OutputErrorNow();
 
 // Whether standard output is a terminal that takes the colour and
 // line-clearing escapes; a file, pipe or NUL is none.
@@ -23,7 +30,8 @@ bool OutputIsTerminal();
 
 // Sleeps one thread until another wakes it with a byte, or until the user
 // stops the program: Ctrl+C, and with `alsoTermination` a request to end it
-// as well (SIGTERM, or the console window closing).
+// as well (SIGTERM, SIGHUP, or the console window closing, the session
+// ending or the system shutting down).
 class WakeUp {
  public:
   static constexpr char Interrupted = 'I';
@@ -38,6 +46,10 @@ class WakeUp {
   char Wait();
   // Wakes the waiting thread; safe from any thread.
   static void Notify(char byte);
+  // The signal behind the last Interrupted: SIGINT for Ctrl+C, SIGTERM or
+  // SIGHUP; on Windows SIGTERM stands for the console's close, log-off and
+  // shutdown events. Shells report 128 plus it.
+  static int StopSignal();
   // Runs `start` so that the threads it starts never take the user's stop
   // themselves: it must reach the waiting thread, not interrupt a worker.
   void StartShielded(const std::function<void()>& start) const;

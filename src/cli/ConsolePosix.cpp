@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,11 +16,17 @@ namespace {
 // The wake-up pipe, shared with the signal handler.
 int Fds[2] = {-1, -1};
 std::atomic<int> WakeUpFd{-1};
-struct sigaction Previous[2] {};
-constexpr int StopSignals[2] = {SIGINT, SIGTERM};
+std::atomic<int> LastStopSignal{SIGINT};
+// Ctrl+C first; the others only with alsoTermination.
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int StopSignalCount = sizeof StopSignals / sizeof StopSignals[0];
+struct sigaction Previous[StopSignalCount] {};
 
-extern "C" void OnStopSignal(int) {
+int WatchedSignals(bool alsoTermination) { return alsoTermination ? StopSignalCount : 1; }
+
+extern "C" void OnStopSignal(int signal) {
   const int saved = errno;
+  LastStopSignal = signal;
   WakeUp::Notify(WakeUp::Interrupted);
   errno = saved;
 }
@@ -27,8 +34,7 @@ extern "C" void OnStopSignal(int) {
 sigset_t Signals(bool alsoTermination) {
   sigset_t signals;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  if (alsoTermination) sigaddset(&signals, SIGTERM);
+  for (int i = 0; i < WatchedSignals(alsoTermination); ++i) sigaddset(&signals, StopSignals[i]);
   return signals;
 }
 
@@ -36,7 +42,15 @@ sigset_t Signals(bool alsoTermination) {
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
-void PrepareConsole() {}
+void PrepareConsole() { ::signal(SIGPIPE, SIG_IGN); }
+
+// A write of nothing fails again on a full device; a pipe whose reader has
+// gone takes it, but reports an error to poll. A full disk tells nothing.
+int OutputErrorNow() {
+  if (::write(STDOUT_FILENO, "", 0) < 0) return errno;
+  pollfd output{STDOUT_FILENO, POLLOUT, 0};
+  return ::poll(&output, 1, 0) == 1 && (output.revents & POLLERR) != 0 ? EPIPE : 0;
+}
 
 bool OutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
@@ -46,13 +60,15 @@ WakeUp::WakeUp(bool alsoTermination) : AlsoTermination(alsoTermination) {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  Installed = ::sigaction(SIGINT, &action, &Previous[0]) == 0 &&
-              (!alsoTermination || ::sigaction(SIGTERM, &action, &Previous[1]) == 0);
+  int installed = 0;
+  for (int i = 0; i < WatchedSignals(alsoTermination); ++i)
+    installed += ::sigaction(StopSignals[i], &action, &Previous[i]) == 0 ? 1 : 0;
+  Installed = installed == WatchedSignals(alsoTermination);
 }
 
 WakeUp::~WakeUp() {
-  if (Installed) {
-    for (int i = 0; i < (AlsoTermination ? 2 : 1); ++i) ::sigaction(StopSignals[i], &Previous[i], nullptr);
+  if (WakeUpFd != -1) {
+    for (int i = 0; i < WatchedSignals(AlsoTermination); ++i) ::sigaction(StopSignals[i], &Previous[i], nullptr);
   }
   WakeUpFd = -1;
   for (int& fd : Fds) {
@@ -74,6 +90,8 @@ char WakeUp::Wait() {
 void WakeUp::Notify(char byte) {
   [[maybe_unused]] const ssize_t written = ::write(WakeUpFd.load(), &byte, 1);
 }
+
+int WakeUp::StopSignal() { return LastStopSignal; }
 
 // The signals are blocked while the threads start, so they inherit the mask
 // and the signals go to the waiting thread alone.

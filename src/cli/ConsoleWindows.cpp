@@ -1,9 +1,11 @@
 #include "cli/Console.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
+#include <csignal>
 #include <cstdio>
 
 #include <fcntl.h>
@@ -22,10 +24,19 @@ std::condition_variable Woken;
 std::deque<char> Bytes;
 bool StopOnTermination = false;
 
+std::atomic<int> LastStopSignal{SIGINT};
+
+// The system ends the program as soon as the handler of a close, log-off or
+// shutdown event returns; this long it may still finish, as after Ctrl+C.
+constexpr DWORD EndingGraceMs = 10000;
+
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
   if (!interrupt && !StopOnTermination) return FALSE;
+  LastStopSignal = interrupt ? SIGINT : SIGTERM;
   WakeUp::Notify(WakeUp::Interrupted);
+  // The program's own end comes first; the system cuts the wait short.
+  if (!interrupt) Sleep(EndingGraceMs);
   return TRUE;
 }
 
@@ -51,11 +62,15 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 // The console shows Cyrillic as it is only with the UTF-8 output code page.
 // Binary mode keeps a newline one byte, so that files and pipes get the same
 // bytes as from the Linux build; the console takes a bare newline as well.
+// A pipe whose reader has gone is a write error here anyway: Windows has no
+// SIGPIPE.
 void PrepareConsole() {
   SetConsoleOutputCP(CP_UTF8);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 }
+
+int OutputErrorNow() { return 0; }
 
 // A console takes the escapes once it is asked to; an old one that cannot
 // gets plain lines. _isatty is no help: it says yes to NUL.
@@ -92,6 +107,8 @@ void WakeUp::Notify(char byte) {
   }
   Woken.notify_one();
 }
+
+int WakeUp::StopSignal() { return LastStopSignal; }
 
 // Console events never interrupt another thread, so there is nothing to shield.
 void WakeUp::StartShielded(const std::function<void()>& start) const { start(); }

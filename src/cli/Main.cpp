@@ -1,9 +1,12 @@
 #include "cli/Command.h"
 #include "cli/Console.h"
 #include "files/AtomicFile.h"
+#include "files/FileBytes.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
+#include <string>
 #include <vector>
 
 namespace smsconf::cli {
@@ -12,6 +15,22 @@ namespace {
 
 // Every command, in the order of the help listing.
 constexpr CommandSetup Commands[] = {SetupCheck, SetupExport, SetupDump, SetupLoad, SetupSimulate};
+
+// Output that did not all arrive (a full disk, a reader that has gone) fails
+// the command, whatever it did besides; the reason comes from the last
+// flush, or from what the system still tells.
+int CheckOutput(int status) {
+  errno = 0;
+  std::cout.flush();  // through stdout, whose flush sets errno
+  int error = errno;
+  if (std::fflush(stdout) != 0) error = errno;
+  if (std::ferror(stdout) == 0 && !std::cout.fail()) return status;
+  if (error == 0) error = OutputErrorNow();
+  std::string message = "smsconf-cli: cannot write the output";
+  if (error != 0) message += ": " + smsconf::FileErrorReason(error);
+  std::fprintf(stderr, "%s\n", message.c_str());
+  return status != ExitOk ? status : ExitFailure;
+}
 
 }  // namespace
 
@@ -51,7 +70,7 @@ int main(int argc, char** argv) {
   }
 
   for (auto& [sub, run] : runners) {
-    if (sub->parsed()) return run();
+    if (sub->parsed()) return CheckOutput(run());
   }
   return ExitUsage;
 }

@@ -69,7 +69,8 @@ bool CRPCInterface::IsReplyTo(const std::uint8_t* received, int length) const {
 
 // One try's wait: takes every datagram that arrives until the time-out, and
 // returns RpcOk for the matching reply, RpcAborted when Abort is seen,
-// RpcNoReply at the end.
+// RpcNoReply at the end. Abort and the clock are looked at after every
+// datagram, so that a flood of them holds off neither.
 int CRPCInterface::WaitForReply(MemoryStream* reply) {
   const Clock::time_point start = Clock::now();
   const Clock::duration timeout = Milliseconds(Timeout);
@@ -80,15 +81,18 @@ int CRPCInterface::WaitForReply(MemoryStream* reply) {
     Socket.WaitReadable(static_cast<int>(std::clamp<decltype(leftMs)>(leftMs, 1, WaitSliceMs)));
     const Endpoint gateway = Gateway();
     Endpoint sender;
-    for (int n; (n = Socket.ReceiveFrom(received, RpcMaxDatagram, sender)) >= 0;) {
+    int n;
+    do {
+      n = Socket.ReceiveFrom(received, RpcMaxDatagram, sender);
       // Only the gateway's own address and port can answer; stale replies
       // and datagrams from anywhere else are passed over.
-      if (sender != gateway || !IsReplyTo(received, n)) continue;
-      if (reply != nullptr) reply->assign(received + RpcReplyHeaderSize, received + n);
-      return RpcOk;
-    }
-    if (Abort) return RpcAborted;
-    if (Clock::now() - start > timeout) return RpcNoReply;
+      if (n >= 0 && sender == gateway && IsReplyTo(received, n)) {
+        if (reply != nullptr) reply->assign(received + RpcReplyHeaderSize, received + n);
+        return RpcOk;
+      }
+      if (Abort) return RpcAborted;
+      if (Clock::now() - start > timeout) return RpcNoReply;
+    } while (n >= 0);
   }
 }
 

@@ -50,6 +50,12 @@ struct Texts {
   std::string UnitError = text::Cp1251("АУ отвечает ошибкой!");
   std::string ProgrammingError = text::Cp1251("Ошибка программирования!");
   std::string BadBlockSize = text::Cp1251("Ошибка! АУ сообщил недопустимый размер блока (");
+  std::string Unconfirmed = text::Cp1251("Внимание! АУ ");
+  std::string FinishUnanswered = text::Cp1251("не подтвердил завершение загрузки");
+  std::string FinishRefused = text::Cp1251("ответил ошибкой на завершение загрузки");
+  std::string NoIdentifierAfter = text::Cp1251("не сообщил идентификатор после загрузки");
+  std::string And = text::Cp1251(" и ");
+  std::string CheckUnit = text::Cp1251(": проверьте конфигурацию АУ");
 };
 
 // Built on first use, on whichever thread logs first.
@@ -217,13 +223,18 @@ int CThreadConfigLoading::Finish() {
   MbModeResult mode;
   if (Client.FinishLoading(mode) != RpcOk) return StepReportUnitLost;
   // The image is in place whatever the unit says here, so the unit is
-  // switched back to work in every case.
-  if (mode.Status == MbNoReply)
+  // switched back to work in every case. An exception reply tells no mode:
+  // it gets no mode line, and the warning at the end.
+  if (mode.Status == MbNoReply) {
     Log(Alert, Text().NoAnswer);
-  else if (mode.Mode == ModeWorking)
+    Shortfall |= FinishUnanswered;
+  } else if (mode.Status == MbException) {
+    Shortfall |= FinishRefused;
+  } else if (mode.Mode == ModeWorking) {
     Log(Info, Text().InWork);
-  else if (mode.Mode == ModeActive)
+  } else if (mode.Mode == ModeActive) {
     Log(Info, Text().InLoading);
+  }
   return StepRunMode;
 }
 
@@ -243,10 +254,12 @@ int CThreadConfigLoading::IdentifyAgain() {
   MbIdResult id;
   const int result = Client.ReportSlaveId(id);
   if (Unanswered(result, id.Status)) return StepReportUnitLost;
-  if (id.Status == MbValid)
+  if (id.Status == MbValid) {
     Log(Info, Text().Identifier + IdentifierText(id) + "]");
-  else
+  } else {
     Log(Alert, Text().IdUnavailableAfter);
+    Shortfall |= NoIdentifierAfter;
+  }
   return StepDone;
 }
 
@@ -270,7 +283,19 @@ bool CThreadConfigLoading::Refused(std::int32_t status) {
 int CThreadConfigLoading::ReportDone() {
   const std::uint32_t elapsed = MillisecondTick() - StartTick;
   Log(Success, Text().Completed + std::to_string(elapsed) + Text().Milliseconds);
+  WarnUnconfirmed();
   return StepCompleted;
+}
+
+// The completion line stays where engineers know it; a loading the unit
+// did not confirm must still not end looking like a clean one.
+void CThreadConfigLoading::WarnUnconfirmed() {
+  if (Shortfall == 0) return;
+  std::string what;
+  if (Shortfall & FinishUnanswered) what = Text().FinishUnanswered;
+  if (Shortfall & FinishRefused) what = Text().FinishRefused;
+  if (Shortfall & NoIdentifierAfter) what += (what.empty() ? "" : Text().And) + Text().NoIdentifierAfter;
+  Log(Alert, Text().Unconfirmed + what + Text().CheckUnit);
 }
 
 int CThreadConfigLoading::ReportNoGateway() {

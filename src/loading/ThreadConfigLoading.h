@@ -58,7 +58,13 @@ class CThreadConfigLoading {
     StepStopped = 250,  // the unit refused the update, or the upload failed
     StepNoGateway = 1001,
     StepUnitLost = 2001,
-    StepCompleted = 3000,
+    StepCompleted = 3000,  // the image is written; Unconfirmed tells whether the unit said so
+  };
+  // What the unit did not confirm of a completed loading, one bit each.
+  enum Shortfalls : unsigned {
+    FinishUnanswered = 1u << 0,  // no valid reply to the end of the loading
+    FinishRefused = 1u << 1,     // an exception reply to it
+    NoIdentifierAfter = 1u << 2, // no identifier once back at work
   };
 
   using LogSink = std::function<void(int kind, const std::string& text)>;
@@ -95,6 +101,9 @@ class CThreadConfigLoading {
   // Waits until the thread has ended (at once for an unstarted object).
   void Wait();
   bool Started() const { return HasStarted; }
+  // The Shortfalls of the loading so far; none once it completed cleanly.
+  // Final by the time OnFinalStep is told StepCompleted.
+  unsigned Unconfirmed() const { return Shortfall; }
 
   // Copies the image; refuses (false, nothing changed) one larger than Image.
   bool SetImage(const std::uint8_t* data, std::size_t size);
@@ -149,6 +158,7 @@ class CThreadConfigLoading {
   int SwitchToRunMode();
   int IdentifyAgain();
   int ReportDone();
+  void WarnUnconfirmed();
   int ReportNoGateway();
   int ReportUnitLost();
   bool Unanswered(int result, std::int32_t status);
@@ -163,6 +173,7 @@ class CThreadConfigLoading {
   std::uint32_t StartTick = 0;
   bool HasStarted = false;
   int BlockSize = 0;          // as the unit reported it on entering configuration mode
+  unsigned Shortfall = 0;     // Shortfalls seen on the way
   std::stop_token StopToken;  // the worker's own copy, taken when the thread begins
   // Wake the worker's pauses and its wait at the end when a stop is asked
   // for. A waiting stop-token callback can hang as it is removed in the C++

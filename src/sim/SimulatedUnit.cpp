@@ -111,6 +111,7 @@ Frame CSimulatedUnit::WriteBlock(const Frame& request) {
 Frame CSimulatedUnit::FinishLoading(const Frame& request) const {
   if (!IsShortRequest(request)) return Exception(MbFinish, IllegalDataValue);
   if (Options.InvalidFinishReply) return Reply({Options.UnitAddress, MbFinish, FinishState});
+  if (Options.FinishException) return Exception(MbFinish, IllegalFunction);
   return Reply({Options.UnitAddress, MbFinish, FinishState, FinishState});
 }
 

@@ -33,6 +33,7 @@ struct SimulatorOptions {
   bool NoIdentifier = false;         // 0x11 gets an exception reply
   unsigned SilentBootRequests = 0;   // the first N 0x23 requests get no reply at all
   bool InvalidFinishReply = false;   // 0x35 answered with a frame of the wrong length
+  bool FinishException = false;      // 0x35 gets an exception reply
   std::chrono::milliseconds ReplyDelay{0};
   bool DuplicateReplies = false;     // every reply sent twice
   bool StaleReplies = false;         // a reply with an older sequence number goes first

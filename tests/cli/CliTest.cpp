@@ -8,7 +8,9 @@
 #include <filesystem>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace smsconf {
@@ -121,6 +123,38 @@ TEST(Cli, AFileSizeLimitIsAnOrdinaryWriteError) {
   EXPECT_EQ(run.Err, "Cannot create file " + source + ": file too large\n");
   EXPECT_EQ(testing::ReadFile(image), "old image");
   EXPECT_EQ(dir.EntryCount(), 2u);
+#endif
+}
+
+// Output that cannot be written fails every command with the reason, also
+// one that had nothing else to fail.
+TEST(Cli, OutputThatCannotBeWrittenFailsTheCommand) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no full device";
+#else
+  const testing::TempDir dir;
+  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c"), project = dir.File("p.sms");
+  ASSERT_EQ(Cli({"export", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms", "--image", image, "--source", source})
+                .Status, 0);
+  testing::WriteFile(project, "[Event0]\r\nPin=40\r\n");  // a finding: check fails anyway
+  const struct {
+    std::vector<std::string> Arguments;
+    int Status;
+  } cases[] = {
+      {{"dump", image}, 1},
+      {{"check", project}, 1},
+      {{"export", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms", "--image", image, "--source", source}, 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = c.Arguments;
+    arguments.insert(arguments.begin(), SMSCONF_CLI);
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    const ProcessResult run = testing::RunProcess(arguments, full);
+    ::close(full);
+    EXPECT_EQ(run.Status, c.Status) << c.Arguments[0];
+    EXPECT_TRUE(run.Err.ends_with("smsconf-cli: cannot write the output: disk full\n")) << c.Arguments[0] << ": " << run.Err;
+  }
 #endif
 }
 

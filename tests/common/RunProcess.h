@@ -23,12 +23,17 @@ struct ProcessResult {
   std::string Err;
 };
 
-inline ProcessResult RunProcess(std::vector<std::string> arguments) {
+// With `output`, the program's standard output goes there instead (a full
+// device, a pipe without a reader), and Out stays empty.
+inline ProcessResult RunProcess(std::vector<std::string> arguments, int output = -1) {
   const TempDir dir;
   const std::string out = dir.File("out"), err = dir.File("err");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (output >= 0)
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -41,7 +46,7 @@ inline ProcessResult RunProcess(std::vector<std::string> arguments) {
     result.Status = WEXITSTATUS(status);
   }
   posix_spawn_file_actions_destroy(&actions);
-  result.Out = ReadFile(out);
+  if (output < 0) result.Out = ReadFile(out);
   result.Err = ReadFile(err);
   return result;
 }

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <numeric>
 #include <tuple>
 
@@ -104,6 +107,55 @@ TEST(RpcRequest, AbortEndsTheRequestWhetherSetBeforeOrDuringIt) {
   const std::size_t heard = gateway.Heard(1).size();
   EXPECT_EQ(rpc.Request(RpcCmdModbus, nullptr, nullptr), -2);
   EXPECT_EQ(gateway.Heard(heard + 1).size(), heard + 1);  // still sent once
+}
+
+// Datagrams from elsewhere queued ahead of the true reply: Abort and the
+// time-out are looked at after each of them, not once the queue is empty.
+TEST(RpcRequest, DatagramsAheadOfTheReplyHoldOffNeitherAbortNorTheTimeOut) {
+  const struct {
+    bool Abort;
+    std::uint32_t Timeout;
+    int Result;
+  } cases[] = {{false, 1000, 0}, {true, 1000, -2}, {false, 0, -1}};
+  for (const auto& c : cases) {
+    UdpPeer gateway, stranger;
+    CRPCInterface rpc;
+    OpenTo(rpc, gateway, 1, c.Timeout);
+    CRPCInterface::SetSequence(0x1234);
+    rpc.Abort = c.Abort;
+    for (int i = 0; i < 100; ++i) stranger.Send(rpc.Socket.LocalPort(), GatewayReply(0x1234, {0x50}));
+    gateway.Send(rpc.Socket.LocalPort(), GatewayReply(0x1234, {0x60}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of them queued
+    EXPECT_EQ(rpc.Request(RpcCmdModbus, nullptr, nullptr), c.Result) << c.Abort << ' ' << c.Timeout;
+  }
+}
+
+// A peer that floods the client with foreign datagrams for a bounded while:
+// the request still ends by its time-out, and by Abort, during the flood.
+TEST(RpcRequest, AFloodHoldsOffNeitherTheTimeOutNorAbort) {
+  UdpPeer gateway, stranger;
+  CRPCInterface rpc;
+  OpenTo(rpc, gateway, 2, 100);
+  std::atomic<bool> stop{false}, flooding{true};
+  std::thread flood([&] {
+    const Bytes junk = GatewayReply(0x4321, Bytes(64, 0x50));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (long sent = 0; !stop && sent < 50'000'000 && std::chrono::steady_clock::now() < end; ++sent)
+      stranger.Send(rpc.Socket.LocalPort(), junk);
+    flooding = false;
+  });
+  EXPECT_EQ(rpc.Request(RpcCmdModbus, nullptr, nullptr), -1);
+  EXPECT_TRUE(flooding);
+  rpc.Timeout = 60000;
+  std::thread aborting([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    rpc.Abort = true;
+  });
+  EXPECT_EQ(rpc.Request(RpcCmdModbus, nullptr, nullptr), -2);
+  EXPECT_TRUE(flooding);
+  stop = true;
+  aborting.join();
+  flood.join();
 }
 
 // Ahead of the true reply come a copy from another port, the reply to an

@@ -35,10 +35,11 @@ const QString Completed = QStringLiteral("Загрузка конфигурац�
 QString AccessibleName(QObject* object) { return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name); }
 
 struct Unit {
-  explicit Unit(std::chrono::milliseconds replyDelay = {}) : Simulator([&] {
+  explicit Unit(std::chrono::milliseconds replyDelay = {}, bool finishUnanswered = false) : Simulator([&] {
     sim::SimulatorOptions options;
     options.Port = 0;
     options.ReplyDelay = replyDelay;
+    options.InvalidFinishReply = finishUnanswered;
     return options;
   }()) {
     EXPECT_TRUE(Simulator.Start());
@@ -242,6 +243,17 @@ TEST_F(DialogLoading, ClosingDuringABlockWriteEndsAtOnce) {
   ASSERT_TRUE(answer.Answered());
   EXPECT_LT(closing.elapsed(), 1000);
   EXPECT_EQ(DlgLoading, nullptr);
+}
+
+// The completion line stays, but the label ends red on the warning behind it.
+TEST_F(DialogLoading, AnEndingTheUnitDidNotConfirmEndsRed) {
+  ExportSample();
+  Unit unit({}, true);
+  auto dialog = Open(unit.Address());
+  Press(dialog.get());
+  ASSERT_TRUE(WaitForLast(dialog.get(), "Внимание! АУ не подтвердил завершение загрузки"));
+  EXPECT_TRUE(Lines(dialog.get()).value(Lines(dialog.get()).size() - 2).startsWith(Completed));
+  EXPECT_EQ(LabelColour(dialog.get()), QColor(0xFF, 0x00, 0x00));
 }
 
 TEST_F(DialogLoading, ReportsAMissingGatewayAfterEveryTry) {

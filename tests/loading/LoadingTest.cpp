@@ -12,10 +12,12 @@
 #include <csignal>
 #include <functional>
 #include <future>
+#include <limits>
 #include <mutex>
 #include <tuple>
 
 #include "common/ChildProcess.h"
+#include "common/RunProcess.h"
 #include "common/TempDir.h"
 #include "common/UdpPeer.h"
 #include "loading/LoadingSetup.h"
@@ -124,6 +126,7 @@ TEST(ThreadConfigLoading, Scenarios) {
     int FinalStep;
     Lines Expected;  // behind the gateway's and before the completion line
     std::vector<milliseconds> Pauses = {};  // none: not checked
+    std::string Warning = "";  // the red line behind the completion line; empty: none
   } cases[] = {
       {"plain", {}, 50, Loading::StepCompleted, Lines{Identified} + ToConfig + Uploaded50 + ToWork + Lines{Identified}},
       // A busy unit gets the block again, and longer pauses before every later block.
@@ -137,11 +140,25 @@ TEST(ThreadConfigLoading, Scenarios) {
        {Identified, Info("Переводим АУ в режим \"BOOT\""), Alert("АУ не поддерживает обновление ПО по сети")}},
       {"no identifier", [](auto& o) { o.NoIdentifier = true; }, 50, Loading::StepCompleted,
        Lines{Info("Идентификатор устройства недоступен")} + ToConfig + Uploaded50 + ToWork +
-           Lines{Alert("Ошибка! Идентификатор устройства недоступен")}},
+           Lines{Alert("Ошибка! Идентификатор устройства недоступен")},
+       {}, "Внимание! АУ не сообщил идентификатор после загрузки: проверьте конфигурацию АУ"},
       // The image is in place: the unit still goes back to work.
       {"invalid finish reply", [](auto& o) { o.InvalidFinishReply = true; }, 50, Loading::StepCompleted,
        Lines{Identified} + ToConfig + Uploaded50 +
-           Lines{Info("Завершение"), Alert("Нет ответа от АУ"), Info("Переводим АУ в режим \"РАБОТА\""), Identified}},
+           Lines{Info("Завершение"), Alert("Нет ответа от АУ"), Info("Переводим АУ в режим \"РАБОТА\""), Identified},
+       {}, "Внимание! АУ не подтвердил завершение загрузки: проверьте конфигурацию АУ"},
+      // An exception tells no mode: no "РАБОТА" line.
+      {"finish refused", [](auto& o) { o.FinishException = true; }, 50, Loading::StepCompleted,
+       Lines{Identified} + ToConfig + Uploaded50 +
+           Lines{Info("Завершение"), Info("Переводим АУ в режим \"РАБОТА\""), Identified},
+       {}, "Внимание! АУ ответил ошибкой на завершение загрузки: проверьте конфигурацию АУ"},
+      {"finish refused, no identifier", [](auto& o) { o.FinishException = o.NoIdentifier = true; }, 50,
+       Loading::StepCompleted,
+       Lines{Info("Идентификатор устройства недоступен")} + ToConfig + Uploaded50 +
+           Lines{Info("Завершение"), Info("Переводим АУ в режим \"РАБОТА\""),
+                 Alert("Ошибка! Идентификатор устройства недоступен")},
+       {}, "Внимание! АУ ответил ошибкой на завершение загрузки и не сообщил идентификатор после загрузки: "
+           "проверьте конфигурацию АУ"},
       {"block size 0", [](auto& o) { o.BlockSize = 0; }, 50, Loading::StepStopped,
        Lines{Identified} + ToConfig + Lines{Upload50, Alert("Ошибка! АУ сообщил недопустимый размер блока (0)")}},
   };
@@ -153,6 +170,11 @@ TEST(ThreadConfigLoading, Scenarios) {
                         Alert("Выполнено подключение к [10.20.30.40]")};
     if (c.FinalStep == Loading::StepCompleted) {
       EXPECT_EQ(run.Unit.ReceivedImage(), image) << c.Name;
+      EXPECT_EQ(run.Worker.Unconfirmed() != 0, !c.Warning.empty()) << c.Name;
+      if (!c.Warning.empty()) {
+        EXPECT_EQ(run.Log.back(), Alert(c.Warning)) << c.Name;
+        run.Log.pop_back();
+      }
       ASSERT_FALSE(run.Log.empty());
       const Line last = run.Log.back();  // "Загрузка конфигурации завершена (N мс)", N for this run alone
       const std::string done = "Загрузка конфигурации завершена (";
@@ -358,15 +380,33 @@ TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
   EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), ExportedImage);
 }
 
+// A simulated unit on a free loopback port, set up by `change`.
+struct SimulatedUnit {
+  explicit SimulatedUnit(const UnitSettings& change) : Unit([&] {
+    sim::SimulatorOptions options;
+    options.Port = 0;
+    change(options);
+    return options;
+  }()) {
+    EXPECT_TRUE(Unit.Start());
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(Unit.Port()); }
+  sim::CSimulator Unit;
+};
+
 TEST(CmdLoad, FailuresEndWithTheirStatus) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("sms.bin"), Image(10));
   testing::WriteFile(dir.File("large.bin"), Image(65537));
   testing::UdpPeer silent;
+  const SimulatedUnit unconfirming([](auto& o) { o.InvalidFinishReply = true; });
+  const SimulatedUnit busy([](auto& o) { o.BusyWrites = std::numeric_limits<unsigned>::max(); });
+  const std::string aborted = "Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"";
   const struct {
     Texts Arguments;
     int Status;
     std::string Message;
+    Texts Then = {};  // lines behind the message, in this order
   } cases[] = {
       {{dir.File("sms.bin"), "--gateway", "192.168.1"}, 2,
        "Ошибка в написании IP адреса: \"192.168.1\" (accepted: a.b.c.d or a.b.c.d:port"},
@@ -377,6 +417,13 @@ TEST(CmdLoad, FailuresEndWithTheirStatus) {
       {{dir.File("sms.bin")}, 1, "The image is damaged and was not sent; --force sends it anyway."},
       {{dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "1", "--timeout", "100", "--force"}, 1,
        "Ошибка! Нет связи с ВЕЛАР"},
+      // Written, but not confirmed.
+      {{dir.File("sms.bin"), "--gateway", unconfirming.Address(), "--tries", "5", "--force"}, 3,
+       "Загрузка конфигурации завершена (", {"Внимание! АУ не подтвердил завершение загрузки: проверьте конфигурацию АУ"}},
+      // A unit busy for ever is asked until the deadline.
+      {{dir.File("sms.bin"), "--gateway", busy.Address(), "--tries", "5", "--force", "--deadline", "2.5"}, 1,
+       "Device Busy!", {"Срок загрузки истёк (--deadline 2.5 с)", aborted}},
+      {{dir.File("sms.bin"), "--deadline", "0"}, 2, "--deadline: 0 is not positive"},
   };
   for (const auto& c : cases) {
     Texts arguments{SMSCONF_CLI, "load"};
@@ -384,27 +431,63 @@ TEST(CmdLoad, FailuresEndWithTheirStatus) {
     testing::ChildProcess load(arguments);
     const Texts lines = load.RemainingLines();
     EXPECT_EQ(load.Wait(), c.Status) << c.Message;
-    EXPECT_TRUE(std::ranges::any_of(lines, [&](auto& line) { return line.find(c.Message) != std::string::npos; })) << c.Message;
+    const auto found = std::ranges::find_if(lines, [&](auto& line) { return line.find(c.Message) != std::string::npos; });
+    EXPECT_NE(found, lines.end()) << c.Message;
+    auto next = found;
+    for (const std::string& then : c.Then) {
+      next = std::find_if(next, lines.end(), [&](auto& line) { return line.starts_with(then); });
+      EXPECT_NE(next, lines.end()) << then;
+    }
   }
 }
 
-TEST(CmdLoad, CtrlCAbortsTheRunningRequest) {
+// Ctrl+C, and a request to end the program, abort the running request and
+// warn; the status is what shells show for the signal.
+TEST(CmdLoad, StopSignalsAbortTheRunningRequest) {
   if (!testing::ChildProcess::CanInterrupt) GTEST_SKIP() << "Windows cannot send Ctrl+C or SIGTERM to one child process alone";
+#ifndef _WIN32
   testing::TempDir dir;
   testing::UdpPeer silent;  // without the interrupt the first request alone would take 50 seconds
   testing::WriteFile(dir.File("sms.bin"), ExportedImage);
-  testing::ChildProcess load({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "100",
-                     "--timeout", "500"});
-  Texts lines;
-  for (int i = 0; i < 3; ++i) lines.push_back(load.ReadLine().value_or(""));
-  load.Signal(SIGINT);
-  const auto interrupted = std::chrono::steady_clock::now();
-  EXPECT_EQ(load.Wait(), 130);
-  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
-  EXPECT_EQ(lines, (Texts{"Размер файла конфигурации 28 байт", "Обновление конфигурации АУ [1]",
-                          "Подключение к ВЕЛАР по адресу [" + silent.Address() + "]"}));
-  EXPECT_EQ(load.RemainingLines(), (Texts{"Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" "
-                                          "до следующей полной загрузки"}));
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    testing::ChildProcess load({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", silent.Address(), "--tries",
+                                "100", "--timeout", "500"});
+    Texts lines;
+    for (int i = 0; i < 3; ++i) lines.push_back(load.ReadLine().value_or(""));
+    load.Signal(signal);
+    const auto interrupted = std::chrono::steady_clock::now();
+    EXPECT_EQ(load.Wait(), 128 + signal);
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1)) << signal;
+    EXPECT_EQ(lines, (Texts{"Размер файла конфигурации 28 байт", "Обновление конфигурации АУ [1]",
+                            "Подключение к ВЕЛАР по адресу [" + silent.Address() + "]"}));
+    EXPECT_EQ(load.RemainingLines(), (Texts{"Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" "
+                                            "до следующей полной загрузки"})) << signal;
+  }
+#endif
+}
+
+// Output into a pipe whose reader has gone (load | head) does not end the
+// loading: the unit gets the whole image, and the lost output fails the
+// command at the end.
+TEST(CmdLoad, AClosedOutputPipeDoesNotCutTheLoadingShort) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no SIGPIPE on Windows";
+#else
+  testing::TempDir dir;
+  const std::string image = Image(300);
+  testing::WriteFile(dir.File("sms.bin"), image);
+  const SimulatedUnit unit([](auto&) {});
+  int pipe[2] = {-1, -1};
+  ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+  ::close(pipe[0]);
+  const testing::ProcessResult run = testing::RunProcess(
+      {SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", unit.Address(), "--tries", "5", "--force"}, pipe[1]);
+  ::close(pipe[1]);
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Err.ends_with("smsconf-cli: cannot write the output: broken pipe\n")) << run.Err;
+  const std::vector<std::uint8_t> received = unit.Unit.ReceivedImage();
+  EXPECT_EQ(std::string(received.begin(), received.end()), image);
+#endif
 }
 
 }  // namespace
