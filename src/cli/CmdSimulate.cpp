@@ -92,6 +92,7 @@ sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments) {
   options.ModeSwitchException = arguments.NoUpdate;
   options.NoIdentifier = arguments.NoId;
   options.ReplyDelay = std::chrono::milliseconds(arguments.DelayMs);
+  options.SessionSilence = sim::LoadingSessionSilence;
   return options;
 }
 

@@ -253,7 +253,7 @@ bool CSimulator::RefusedAsBusy(std::uint8_t function, const Endpoint& sender) {
 
 void CSimulator::FollowSession(const Frame& request, const Frame& reply, const Endpoint& sender) {
   if (reply[1] != request[1]) return;  // an exception reply switches nothing
-  if (request[1] == MbEnterConfig && !Session) {
+  if (request[1] == MbEnterConfig && !Session && Options.SessionSilence.count() > 0) {
     Session = LoadingSession{sender, Clock::now()};
     Log("loading session of " + EndpointText(sender) + " begins");
   } else if (request[1] == MbEnterRun && Session) {

@@ -254,6 +254,7 @@ TEST(Simulator, LoadsForOneClientAtATime) {
     const char* Name;
     std::vector<Step> Steps;
     std::string Image;
+    int SessionSilenceMs = 1000;
   } cases[] = {
       {"the first one's alone while it loads", {std::begin(first), std::end(first)}, "AAAACC"},
       {"the second's after the first's run mode", [&] {
@@ -271,10 +272,14 @@ TEST(Simulator, LoadsForOneClientAtATime) {
          return steps;
        }(), "BB"},
       {"none for a refused switch", {{0, config, refused}, {1, config, refused}}, ""},
+      {"none when off, as in the dialog's tests",
+       {{0, config, configured}, {0, WriteBlockFrame(1, 0x8000, "AAAA"), written(0x8000)}, {1, config, configured},
+        {1, WriteBlockFrame(1, 0x8000, "BB"), written(0x8000)}},
+       "BB", 0},
   };
   for (const auto& c : cases) {
     SimulatorOptions options;
-    options.SessionSilence = std::chrono::milliseconds(1000);
+    options.SessionSilence = std::chrono::milliseconds(c.SessionSilenceMs);
     options.ModeSwitchException = c.Image.empty();
     Running sim(options);
     const testing::UdpPeer second;
@@ -296,8 +301,8 @@ TEST(Simulator, LoadsForOneClientAtATime) {
 
 #ifndef _WIN32
 // smsconf-cli simulate with its log going into a pipe whose reader has gone
-// (as under `simulate | head -1`): it goes on serving, and on SIGTERM it
-// still saves the image it was sent.
+// (as under `simulate | head -1`): it goes on serving, one loading at a
+// time, and on SIGTERM it still saves the image it was sent.
 TEST(Simulator, OutlivesTheReaderOfItsLog) {
   testing::TempDir dir;
   int log[2] = {-1, -1};
@@ -328,10 +333,23 @@ TEST(Simulator, OutlivesTheReaderOfItsLog) {
   ::close(log[0]);
   const std::uint16_t port = static_cast<std::uint16_t>(std::stoi(listening.substr(listening.rfind(':') + 1)));
 
-  const testing::UdpPeer client;
-  for (const auto& [sequence, frame] : {std::pair{1, Bytes{0x01, 0x33}}, {2, WriteBlockFrame(1, 0x8000, "\x55\xAA")}}) {
-    client.Send(port, ModbusRequest(static_cast<std::uint16_t>(sequence), frame));
-    EXPECT_TRUE(client.Receive(2000).has_value()) << sequence;
+  const testing::UdpPeer first;
+  const testing::UdpPeer second;
+  const struct {
+    const testing::UdpPeer& Client;
+    Bytes Request;
+    Bytes Reply;
+  } exchanges[] = {
+      {first, {0x01, 0x33}, {0x01, 0x33, 0x01, 64, 0x00}},
+      {first, WriteBlockFrame(1, 0x8000, "\x55\xAA"), {0x01, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}},
+      {second, {0x01, 0x33}, {0x01, 0xB3, 0x06}},
+      {second, WriteBlockFrame(1, 0x8000, "BB"), {0x01, 0xB4, 0x06}},
+  };
+  std::uint16_t sequence = 0;
+  for (const auto& exchange : exchanges) {
+    exchange.Client.Send(port, ModbusRequest(++sequence, exchange.Request));
+    EXPECT_EQ(exchange.Client.Receive(2000).value_or(Received{}).Content, GatewayReply(sequence, WithCrc(exchange.Reply)))
+        << sequence;
   }
   ::kill(pid, SIGTERM);
   int status = 0;
