@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <limits>
@@ -91,10 +92,16 @@ sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments) {
   options.ModeSwitchException = arguments.NoUpdate;
   options.NoIdentifier = arguments.NoId;
   options.ReplyDelay = std::chrono::milliseconds(arguments.DelayMs);
+  options.SessionSilence = sim::LoadingSessionSilence;
   return options;
 }
 
 int RunSimulate(const SimulateArguments& arguments) {
+#ifdef SIGPIPE
+  // A log reader that goes away must not end the session: the unit would
+  // stop answering and --save-image would be lost. The lines are dropped.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   WakeUp stop(true);
   std::mutex output;
   sim::CSimulator simulator(MakeOptions(arguments));

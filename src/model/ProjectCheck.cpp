@@ -137,7 +137,25 @@ class ProjectChecker {
       CPhone& phone = Read.Phones[static_cast<std::size_t>(slot)];
       phone.ID = slot;
       phone.Number = CheckText(section, "Number", false);
+      CheckNumber(section, phone.Number);
       phone.Comment = CheckText(section, "Comment", false);
+    }
+  }
+
+  // The phone dialog takes at most 12 characters, and the unit dials what it
+  // is given: digits, after one "+" for the international form. Short numbers
+  // ("112") and an empty slot are sound.
+  void CheckNumber(const std::string& section, const std::string& number) {
+    if (number.empty()) return;
+    const std::uint32_t line = Ini.KeyLine(section, "Number");
+    if (number.size() > static_cast<std::size_t>(limits::NumberLength)) {
+      Add(line, section, "Number",
+          "the number has " + std::to_string(number.size()) + " characters, more than the " +
+              std::to_string(limits::NumberLength) + " the phone dialog allows");
+    }
+    const std::string_view digits = std::string_view(number).substr(number.starts_with('+') ? 1 : 0);
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      Add(line, section, "Number", "the number holds characters other than digits and one leading \"+\"");
     }
   }
 

@@ -133,6 +133,8 @@ void CSimulatedUnit::Store(std::uint32_t address, const std::uint8_t* data, std:
   std::copy(data, data + length, Image.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
+Frame CSimulatedUnit::Busy(std::uint8_t function) const { return Exception(function, MbBusyException); }
+
 Frame CSimulatedUnit::Reply(Frame body) const {
   const std::uint16_t crc = FrameCrc(body.data(), body.size());
   body.push_back(static_cast<std::uint8_t>(crc >> 8));

@@ -34,6 +34,9 @@ class CSimulatedUnit {
   // stays silent.
   std::optional<Frame> Answer(const Frame& frame);
 
+  // The "server device busy" exception to this function.
+  Frame Busy(std::uint8_t function) const;
+
   const std::vector<std::uint8_t>& ReceivedImage() const { return Image; }
   const std::vector<std::uint32_t>& BlockAddresses() const { return Accepted; }
 

@@ -19,6 +19,10 @@ constexpr int PollIntervalMs = 20;
 // Datagrams taken per wake, so that a flood cannot hold off Stop.
 constexpr int MaxDatagramsPerWake = 256;
 
+// A flood that overflows the queue of delayed replies is told about at most
+// this often, not once per datagram.
+constexpr std::chrono::seconds OverflowLineInterval{1};
+
 // Not interpreted by the client: a tag and a version, and two spare bytes.
 constexpr std::array<std::uint8_t, 4> GatewayHead = {'G', 'W', 1, 0};
 constexpr std::array<std::uint8_t, 2> GatewayExtra = {0, 0};
@@ -38,6 +42,13 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 std::string FunctionText(std::uint8_t unit, std::uint8_t function) {
   char text[32];
   std::snprintf(text, sizeof text, "unit %u fn 0x%02X", unit, function);
+  return text;
+}
+
+std::string EndpointText(const Endpoint& endpoint) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", endpoint.Address >> 24, endpoint.Address >> 16 & 0xFF,
+                endpoint.Address >> 8 & 0xFF, endpoint.Address & 0xFF, endpoint.Port);
   return text;
 }
 
@@ -204,6 +215,10 @@ void CSimulator::HandleModbus(const Bytes& datagram, const Endpoint& sender) {
     Log("drop request");
     return;
   }
+  if (RefusedAsBusy(frame[1], sender)) {
+    Log("busy: the unit is loading for " + EndpointText(Session->Client));
+    return ScheduleReply(datagram, sender, Unit.Busy(frame[1]));
+  }
   {
     std::lock_guard lock(StateLock);
     reply = Unit.Answer(frame);
@@ -212,7 +227,39 @@ void CSimulator::HandleModbus(const Bytes& datagram, const Endpoint& sender) {
     Log("unit silent");
     return;
   }
+  FollowSession(frame, *reply, sender);
   ScheduleReply(datagram, sender, *reply);
+}
+
+// One loading at a time: from a client's switch into configuration-loading
+// mode until its switch back to run mode, or its silence, every other
+// client's request is refused as busy, so two tools cannot mix their images.
+// Asking who the unit is changes nothing and is always answered.
+bool CSimulator::RefusedAsBusy(std::uint8_t function, const Endpoint& sender) {
+  if (!Session) return false;
+  const Clock::time_point now = Clock::now();
+  if (now - Session->Heard > Options.SessionSilence) {
+    Log("loading session of " + EndpointText(Session->Client) + " ended: silent for " +
+        std::to_string(Options.SessionSilence.count()) + " ms");
+    Session.reset();
+    return false;
+  }
+  if (Session->Client == sender) {
+    Session->Heard = now;
+    return false;
+  }
+  return function != MbReportSlaveId;
+}
+
+void CSimulator::FollowSession(const Frame& request, const Frame& reply, const Endpoint& sender) {
+  if (reply[1] != request[1]) return;  // an exception reply switches nothing
+  if (request[1] == MbEnterConfig && !Session && Options.SessionSilence.count() > 0) {
+    Session = LoadingSession{sender, Clock::now()};
+    Log("loading session of " + EndpointText(sender) + " begins");
+  } else if (request[1] == MbEnterRun && Session) {
+    Log("loading session of " + EndpointText(sender) + " ended: run mode");
+    Session.reset();
+  }
 }
 
 CSimulator::Bytes CSimulator::GatewayInfoBlock() const {
@@ -264,7 +311,22 @@ void CSimulator::ScheduleReply(const Bytes& request, const Endpoint& to, const B
   pending.Datagrams.push_back({reply, false, ""});
   if (Options.DuplicateReplies) pending.Datagrams.push_back({reply, false, " (duplicate)"});
   LastReplyPayload = payload;
+  QueueReply(std::move(pending));
+}
+
+void CSimulator::QueueReply(PendingReply pending) {
+  if (Pending.size() == MaxPendingReplies) {
+    Pending.pop_front();
+    ++Overflowed;
+    if (const Clock::time_point now = Clock::now(); now >= NextOverflowLine) {
+      Log("more than " + std::to_string(MaxPendingReplies) + " replies wait for their delay: dropped the " +
+          std::to_string(Overflowed) + " oldest");
+      Overflowed = 0;
+      NextOverflowLine = now + OverflowLineInterval;
+    }
+  }
   Pending.push_back(std::move(pending));
+  MostPending = std::max<std::size_t>(MostPending, Pending.size());
 }
 
 // The delay is the same for every reply, so the queue is in due order.

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <stop_token>
 #include <string>
@@ -26,6 +27,9 @@ namespace smsconf::sim {
 
 class CSimulator {
  public:
+  // Replies waiting for their delay; under a flood the oldest make room.
+  static constexpr std::size_t MaxPendingReplies = 1000;
+
   explicit CSimulator(SimulatorOptions options);
   ~CSimulator();  // stops and joins
   CSimulator(const CSimulator&) = delete;
@@ -46,6 +50,9 @@ class CSimulator {
   bool SaveImage(const std::string& path, std::string* error = nullptr) const;
   // Address of every accepted 0x34 write, in order.
   std::vector<std::uint32_t> BlockAddresses() const;
+  // The most replies that ever waited for their delay at once; never more
+  // than MaxPendingReplies.
+  std::size_t MostPendingReplies() const { return MostPending; }
   // One line per request and reply, called on the serving thread; set it
   // before Start.
   void SetLog(std::function<void(const std::string&)> sink);
@@ -64,6 +71,12 @@ class CSimulator {
     Endpoint To;
     std::vector<Datagram> Datagrams;
   };
+  // The client that switched the unit into configuration-loading mode, and
+  // when it was last heard.
+  struct LoadingSession {
+    Endpoint Client;
+    Clock::time_point Heard;
+  };
 
   bool Fail(std::string* error, const std::string& reason);
   bool OpenSocket(UdpSocket& socket, const Endpoint& local, std::string* error);
@@ -76,11 +89,14 @@ class CSimulator {
   void HandleGatewayInfo(const Bytes& datagram, const Endpoint& sender);
   void HandleModbus(const Bytes& datagram, const Endpoint& sender);
   Bytes GatewayInfoBlock() const;
+  bool RefusedAsBusy(std::uint8_t function, const Endpoint& sender);
+  void FollowSession(const Frame& request, const Frame& reply, const Endpoint& sender);
 
   bool DropThisRequest();
   bool DropThisReply();
   bool RandomDrop();
   void ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload);
+  void QueueReply(PendingReply pending);
   void SendDueReplies();
   void Send(const Datagram& datagram, const Endpoint& to);
   void Log(const std::string& line) const;
@@ -100,8 +116,12 @@ class CSimulator {
   unsigned RepliesSeen = 0;
   Bytes LastReplyPayload;
   std::deque<PendingReply> Pending;
+  std::size_t Overflowed = 0;  // oldest replies dropped since the last line about it
+  Clock::time_point NextOverflowLine{};
+  std::optional<LoadingSession> Session;
 
   // Read by other threads while the serving thread runs.
+  std::atomic<std::size_t> MostPending{0};
   mutable std::mutex StateLock;
   CSimulatedUnit Unit;
 };

@@ -12,6 +12,10 @@
 
 namespace smsconf::sim {
 
+// What `simulate` holds a loading to: a client that has said nothing for
+// this long has given up its loading, and the unit takes another client's.
+inline constexpr std::chrono::seconds LoadingSessionSilence{10};
+
 struct SimulatorOptions {
   std::string ListenAddress = "127.0.0.1";
   std::uint16_t Port = limits::GatewayPort;  // 0 = any free port
@@ -22,6 +26,10 @@ struct SimulatorOptions {
   // Up to 16 characters in the info block, padded with NUL; a client that
   // ends the field with its own NUL loses the 16th one.
   std::string GatewayInfoText = "UDP GATEWAY SIM";
+  // One loading at a time: while a client loads, other clients are told
+  // "busy" until it is back in run mode or silent this long. 0 = off, so that
+  // a tool may start again at once from a new socket, as the dialog does.
+  std::chrono::milliseconds SessionSilence{0};
 
   // Fault injection, each setting on its own; every random choice comes
   // from Seed, so a run repeats exactly for the same requests.

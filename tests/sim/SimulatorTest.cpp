@@ -6,8 +6,20 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 
+#include "common/TempDir.h"
 #include "common/UdpPeer.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
 
 namespace smsconf::sim {
 namespace {
@@ -38,9 +50,17 @@ struct Running {
     EXPECT_TRUE(Simulator.Start());
   }
   void Send(const Bytes& datagram) { Client.Send(Simulator.Port(), datagram); }
-  Bytes Exchange(const Bytes& request) {
-    Send(request);
-    return Client.Receive().value_or(Received{}).Content;
+  Bytes Exchange(const Bytes& request, const testing::UdpPeer* from = nullptr) {
+    from = from != nullptr ? from : &Client;
+    from->Send(Simulator.Port(), request);
+    return from->Receive().value_or(Received{}).Content;
+  }
+  // Waits (a generous while at most) until the log holds `count` lines that begin with `start`.
+  std::size_t WaitForLines(const std::string& start, std::size_t count) {
+    auto counted = [&] { return static_cast<std::size_t>(std::ranges::count_if(Log, [&](auto& l) { return l.starts_with(start); })); };
+    std::unique_lock lock(Mutex);
+    Changed.wait_for(lock, std::chrono::seconds(10), [&] { return counted() >= count; });
+    return counted();
   }
   // Everything sent back so far: the expected number of replies, then all
   // that came before the simulator logged a last datagram it never answers
@@ -165,6 +185,179 @@ TEST(Simulator, EachFault) {
     EXPECT_EQ(contents, c.Replies) << c.Name;
   }
 }
+
+std::string Hex(const Bytes& bytes) {
+  std::string text;
+  for (std::uint8_t byte : bytes) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    text += (text.empty() ? "" : " ") + std::string{Digits[byte >> 4], Digits[byte & 0xF]};
+  }
+  return text;
+}
+
+// A flood of requests at a slow gateway: at most a thousand replies wait for
+// their delay, the oldest make room for the newest, and the log tells of it
+// now and then, not once a datagram.
+TEST(Simulator, KeepsAThousandRepliesWaitingAtMost) {
+  SimulatorOptions options;
+  options.ReplyDelay = std::chrono::seconds(2);
+  Running sim(options);
+  constexpr std::uint16_t Flood = 1200;
+  for (std::uint16_t sequence = 1; sequence <= Flood; ++sequence) {
+    sim.Send(Boot(sequence));
+    if (sequence % 50 == 0) {
+      ASSERT_EQ(sim.WaitForLines("<- ", sequence), sequence);  // none lost on the way in
+    }
+  }
+  EXPECT_EQ(sim.WaitForLines("-> " + Hex(Booted(Flood)), 1), 1u);
+  std::lock_guard lock(sim.Mutex);
+  EXPECT_EQ(sim.Simulator.MostPendingReplies(), 1000u);
+  EXPECT_EQ(std::ranges::count_if(sim.Log, [](auto& l) { return l.starts_with("-> "); }), 1000);
+  EXPECT_EQ(std::ranges::count(sim.Log, "-> " + Hex(Booted(Flood - 999))), 1);
+  EXPECT_EQ(std::ranges::count(sim.Log, "-> " + Hex(Booted(Flood - 1000))), 0);
+  const auto told = std::ranges::count_if(sim.Log, [](auto& l) { return l.starts_with("more than 1000 replies wait"); });
+  EXPECT_TRUE(told >= 1 && told <= 5) << told;
+}
+
+// Two tools loading one unit: while one loads, from its switch into
+// configuration-loading mode until its switch back to run mode or its
+// silence, the other is told "busy" (exception 6) for everything but the
+// identification, and the image is the first one's alone.
+TEST(Simulator, LoadsForOneClientAtATime) {
+  const Bytes config = {0x01, 0x33};
+  const Bytes run = {0x01, 0x26};
+  const Bytes configured = WithCrc({0x01, 0x33, 0x01, 64, 0x00});
+  const Bytes ran = WithCrc({0x01, 0x26});
+  auto written = [](std::uint32_t address) {
+    return WithCrc({0x01, 0x34, 0x20, 0xA2, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8), 0x00, 0x00});
+  };
+  const Bytes refused = WithCrc({0x01, 0xB3, 0x01});
+  auto busy = [](std::uint8_t function) { return WithCrc({0x01, static_cast<std::uint8_t>(function | 0x80), 0x06}); };
+  const struct Step {
+    int Client;  // 0 the first, 1 the second
+    Bytes Request;
+    Bytes Reply;  // without the gateway header
+    int SilenceMs = 0;  // before the request
+  } first[] = {
+      {0, {0x01, 0x23}, WithCrc({0x01, 0x23, 0x01})},
+      {0, config, configured},
+      {0, WriteBlockFrame(1, 0x8000, "AAAA"), written(0x8000)},
+      {1, {0x01, 0x23}, busy(0x23)},
+      {1, config, busy(0x33)},
+      {1, WriteBlockFrame(1, 0x8000, "BB"), busy(0x34)},
+      {1, {0x01, 0x35}, busy(0x35)},
+      {1, run, busy(0x26)},
+      {1, {0x01, 0x11}, WithCrc({0x01, 0x11, 0x10, 'S', 'M', 'S', '-', 'A', 'U', ' ', 'S', 'I', 'M', ' ', '1', '.', '0', '0', 0x00})},
+      {0, WriteBlockFrame(1, 0x8004, "CC"), written(0x8004)},
+  };
+  const struct {
+    const char* Name;
+    std::vector<Step> Steps;
+    std::string Image;
+    int SessionSilenceMs = 1000;
+  } cases[] = {
+      {"the first one's alone while it loads", {std::begin(first), std::end(first)}, "AAAACC"},
+      {"the second's after the first's run mode", [&] {
+         std::vector<Step> steps(std::begin(first), std::end(first));
+         steps.push_back({0, run, ran});
+         steps.push_back({1, config, configured});
+         steps.push_back({1, WriteBlockFrame(1, 0x8000, "BB"), written(0x8000)});
+         steps.push_back({0, WriteBlockFrame(1, 0x8002, "DD"), busy(0x34)});
+         return steps;
+       }(), "BB"},
+      {"the second's after the first's silence", [&] {
+         std::vector<Step> steps(std::begin(first), std::end(first));
+         steps.push_back({1, config, configured, 1200});
+         steps.push_back({1, WriteBlockFrame(1, 0x8000, "BB"), written(0x8000)});
+         return steps;
+       }(), "BB"},
+      {"none for a refused switch", {{0, config, refused}, {1, config, refused}}, ""},
+      {"none when off, as in the dialog's tests",
+       {{0, config, configured}, {0, WriteBlockFrame(1, 0x8000, "AAAA"), written(0x8000)}, {1, config, configured},
+        {1, WriteBlockFrame(1, 0x8000, "BB"), written(0x8000)}},
+       "BB", 0},
+  };
+  for (const auto& c : cases) {
+    SimulatorOptions options;
+    options.SessionSilence = std::chrono::milliseconds(c.SessionSilenceMs);
+    options.ModeSwitchException = c.Image.empty();
+    Running sim(options);
+    const testing::UdpPeer second;
+    std::uint16_t sequence = 0;
+    for (const Step& step : c.Steps) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(step.SilenceMs));
+      ++sequence;
+      EXPECT_EQ(sim.Exchange(ModbusRequest(sequence, step.Request), step.Client == 0 ? nullptr : &second),
+                GatewayReply(sequence, step.Reply))
+          << c.Name << ": step " << sequence;
+    }
+    EXPECT_EQ(sim.Simulator.ReceivedImage(), Bytes(c.Image.begin(), c.Image.end())) << c.Name;
+    std::lock_guard lock(sim.Mutex);
+    EXPECT_EQ(std::ranges::count_if(sim.Log, [](auto& l) { return l.starts_with("busy: the unit is loading for 127.0.0.1:"); }),
+              std::ranges::count_if(c.Steps, [&](const Step& s) { return s.Reply == busy(s.Request[1]); }))
+        << c.Name;
+  }
+}
+
+#ifndef _WIN32
+// smsconf-cli simulate with its log going into a pipe whose reader has gone
+// (as under `simulate | head -1`): it goes on serving, one loading at a
+// time, and on SIGTERM it still saves the image it was sent.
+TEST(Simulator, OutlivesTheReaderOfItsLog) {
+  testing::TempDir dir;
+  int log[2] = {-1, -1};
+  ASSERT_EQ(::pipe2(log, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, log[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t pipe;  // as a shell starts it, whatever this test inherited
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &pipe);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  std::vector<std::string> arguments{SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:0", "--save-image",
+                                     dir.File("received.bin")};
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(log[1]);
+  std::string listening;
+  for (char c = 0; ::read(log[0], &c, 1) == 1 && c != '\n';) listening += c;
+  ::close(log[0]);
+  const std::uint16_t port = static_cast<std::uint16_t>(std::stoi(listening.substr(listening.rfind(':') + 1)));
+
+  const testing::UdpPeer first;
+  const testing::UdpPeer second;
+  const struct {
+    const testing::UdpPeer& Client;
+    Bytes Request;
+    Bytes Reply;
+  } exchanges[] = {
+      {first, {0x01, 0x33}, {0x01, 0x33, 0x01, 64, 0x00}},
+      {first, WriteBlockFrame(1, 0x8000, "\x55\xAA"), {0x01, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}},
+      {second, {0x01, 0x33}, {0x01, 0xB3, 0x06}},
+      {second, WriteBlockFrame(1, 0x8000, "BB"), {0x01, 0xB4, 0x06}},
+  };
+  std::uint16_t sequence = 0;
+  for (const auto& exchange : exchanges) {
+    exchange.Client.Send(port, ModbusRequest(++sequence, exchange.Request));
+    EXPECT_EQ(exchange.Client.Receive(2000).value_or(Received{}).Content, GatewayReply(sequence, WithCrc(exchange.Reply)))
+        << sequence;
+  }
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), "\x55\xAA");
+}
+#endif
 
 TEST(Simulator, RandomLossesRepeatWithTheSeed) {
   auto answered = [](std::uint64_t seed) {
