@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <limits>
@@ -97,11 +96,6 @@ sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments) {
 }
 
 int RunSimulate(const SimulateArguments& arguments) {
-#ifdef SIGPIPE
-  // A log reader that goes away must not end the session: the unit would
-  // stop answering and --save-image would be lost. The lines are dropped.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
   WakeUp stop(true);
   std::mutex output;
   sim::CSimulator simulator(MakeOptions(arguments));

@@ -14,7 +14,11 @@ namespace smsconf::sim {
 
 // What `simulate` holds a loading to: a client that has said nothing for
 // this long has given up its loading, and the unit takes another client's.
-inline constexpr std::chrono::seconds LoadingSessionSilence{10};
+// A loading under way sends at least once per reply time-out (at most
+// 500 ms) and pauses at most 1 s, so this never cuts one short, while a
+// loading aborted and started again (a new socket, so a new client) waits
+// only briefly.
+inline constexpr std::chrono::seconds LoadingSessionSilence{2};
 
 struct SimulatorOptions {
   std::string ListenAddress = "127.0.0.1";
