@@ -176,11 +176,17 @@ FileLock::Outcome FileLock::TryTake(const std::string& path) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    // A lock file being removed is "access denied" until its last handle
-    // closes; a folder that refuses new files has none there.
-    const bool removing = GetLastError() == ERROR_ACCESS_DENIED &&
-                          GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-    return removing ? Outcome::Busy : (Fail(), Outcome::Failed);
+    // A lock file being removed is "access denied", even to a look at its
+    // attributes, until its last handle closes; a folder that refuses new
+    // files has nothing there.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_ACCESS_DENIED) {
+      return Outcome::Busy;
+    }
+    SetLastError(error);
+    errno = ReasonOfFailedOpen(Wide(path), ErrnoOfLastError());
+    return Outcome::Failed;
   }
   OVERLAPPED start{};
   if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &start) == 0) {
