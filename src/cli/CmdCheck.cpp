@@ -6,6 +6,7 @@
 #include "model/ProjectCheck.h"
 
 #include <iostream>
+#include <new>
 
 namespace smsconf::cli {
 
@@ -16,6 +17,9 @@ int RunCheck(const std::string& path) {
     const std::vector<ProjectFinding> findings = CheckProjectFile(path);
     for (const ProjectFinding& finding : findings) std::cout << FindingText(path, finding) << '\n';
     return findings.empty() ? ExitOk : ExitFailure;
+  } catch (const std::bad_alloc&) {
+    std::cerr << path << ": out of memory" << std::endl;
+    return ExitFailure;
   } catch (const std::exception& e) {
     std::cerr << e.what() << std::endl;
     return ExitFailure;

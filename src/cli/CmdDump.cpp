@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <string>
 
 namespace smsconf::cli {
@@ -72,7 +73,7 @@ void PrintEvents(const ImageContent& content) {
   }
 }
 
-int Dump(const std::string& path) {
+int DumpFile(const std::string& path) {
   // One byte more than an image can have tells an oversized file apart.
   std::string bytes;
   int error = 0;
@@ -95,6 +96,15 @@ int Dump(const std::string& path) {
   PrintPhones(result.Image.Content);
   PrintEvents(result.Image.Content);
   return ExitOk;
+}
+
+int Dump(const std::string& path) {
+  try {
+    return DumpFile(path);
+  } catch (const std::bad_alloc&) {
+    std::cerr << path << ": out of memory" << std::endl;
+    return ExitFailure;
+  }
 }
 
 }  // namespace

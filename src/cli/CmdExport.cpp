@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <iostream>
+#include <new>
 #include <stdexcept>
 
 namespace smsconf::cli {
@@ -48,6 +49,10 @@ int RunExport(const ExportOptions& options) {
     const std::int32_t size = project.Compile(options.Source, options.Image);
     std::cout << "Экспорт конфигурации завершен: " << size << " байт." << std::endl;
     return ExitOk;
+  } catch (const std::bad_alloc&) {
+    // Said in pieces: a message put together would need memory too.
+    std::cerr << options.Project << ": out of memory" << std::endl;
+    return ExitFailure;
   } catch (const std::exception& e) {
     // The messages hold paths as given and no texts from the project.
     std::cerr << e.what() << std::endl;

@@ -18,15 +18,6 @@ namespace {
 constexpr int TemporaryNameTries = 100;
 constexpr std::size_t LargestWrite = std::size_t{1} << 30;  // what every system's write() takes at once
 
-[[noreturn]] void CannotCreate(const std::string& path, const std::string& reason) {
-  throw std::runtime_error("Cannot create file " + path + ": " + reason);
-}
-
-[[noreturn]] void CannotCreate(const std::string& path, int error) {
-  // A new file fails with "no such file" only when its folder is missing.
-  CannotCreate(path, error == ENOENT ? "no such folder" : FileErrorReason(error));
-}
-
 // Opens a fresh temporary file next to `target`.
 int OpenTemporary(const std::string& target, std::string& temporary) {
   thread_local std::mt19937_64 random{std::random_device{}()};
@@ -54,48 +45,75 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
+void ThrowCannotCreate(const std::string& path, const std::string& reason) {
+  throw std::runtime_error("Cannot create file " + path + ": " + reason);
+}
+
+void ThrowCannotCreate(const std::string& path, int error) {
+  // A new file fails with "no such file" only when its folder is missing.
+  ThrowCannotCreate(path, error == ENOENT ? "no such folder" : FileErrorReason(error));
+}
+
 std::string ReplaceableFile(const std::string& path) {
-  if (path.empty()) CannotCreate(path, "no file name");
+  if (path.empty()) ThrowCannotCreate(path, "no file name");
   // Renaming over a symbolic link would replace the link itself, so the file
   // it names is the one to replace.
   std::string target;
   if (!FollowLink(path, target)) {
-    CannotCreate(path, errno == ENOENT ? "a symbolic link to nothing" : FileErrorReason(errno));
+    if (errno == EPERM) {
+      ThrowCannotCreate(path, "the symbolic link " + target +
+                                  " is in a sticky folder that everyone may write to and belongs neither "
+                                  "to this user nor to the folder's owner, so it is not followed");
+    }
+    ThrowCannotCreate(path, errno == ENOENT ? "a symbolic link to nothing" : FileErrorReason(errno));
   }
   // A rename would put a plain file in place of a device or FIFO, and
   // reading a FIFO back for a rollback would wait for ever.
   switch (KindOf(target)) {
     case FileKind::None:
-      if (target != path) CannotCreate(path, errno);
+      if (target != path) ThrowCannotCreate(path, errno);
       return path;  // a new file, or a folder that is missing
-    case FileKind::Folder: CannotCreate(path, EISDIR);
-    case FileKind::Other: CannotCreate(path, "not a regular file (a device, FIFO or socket)");
+    case FileKind::Folder: ThrowCannotCreate(path, EISDIR);
+    case FileKind::Other: ThrowCannotCreate(path, "not a regular file (a device, FIFO or socket)");
     case FileKind::Regular: break;
   }
   return target;
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string target = ReplaceableFile(path);
-  std::string temporary;
-  const int fd = OpenTemporary(target, temporary);
-  if (fd < 0) CannotCreate(path, errno);
-
-  bool ok = CopyPermissions(target, fd) && WriteAll(fd, bytes) && FlushToDisk(fd);
+PreparedFile::PreparedFile(const std::string& path, std::string_view bytes)
+    : Path(path), Target(ReplaceableFile(path)) {
+  const int fd = OpenTemporary(Target, Temporary);
+  if (fd < 0) {
+    Temporary.clear();
+    ThrowCannotCreate(path, errno);
+  }
+  bool ok = CopyPermissions(Target, fd) && WriteAll(fd, bytes) && FlushToDisk(fd);
   int error = ok ? 0 : errno;
   if (close(fd) != 0 && ok) {
     ok = false;
     error = errno;
   }
-  if (ok && !ReplaceWith(temporary, target)) {
-    ok = false;
-    error = errno;
-  }
   if (!ok) {
-    RemoveFile(temporary);
-    CannotCreate(path, error);
+    RemoveFile(Temporary);
+    Temporary.clear();
+    ThrowCannotCreate(path, error);
   }
-  FlushFolder(FolderOf(target));
+}
+
+PreparedFile::~PreparedFile() {
+  if (!Temporary.empty()) RemoveFile(Temporary);
+}
+
+void PreparedFile::Commit() {
+  if (!ReplaceWith(Temporary, Target)) ThrowCannotCreate(Path, errno);
+  Temporary.clear();
+  FlushFolder(FolderOf(Target));
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  const SignalDeferral deferral;
+  PreparedFile file(path, bytes);
+  file.Commit();
 }
 
 }  // namespace smsconf

@@ -4,9 +4,11 @@
 #include "files/FileBytes.h"
 #include "files/FileSystem.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 namespace smsconf {
 
@@ -15,10 +17,7 @@ namespace {
 // No export writes a larger file: the firmware source of the largest image
 // is under 460 KB. A larger file in an export's place is something else.
 constexpr std::size_t LargestExportFile = 512 * 1024;
-
-[[noreturn]] void CannotCreate(const std::string& path, const std::string& reason) {
-  throw std::runtime_error("Cannot create file " + path + ": " + reason);
-}
+constexpr std::chrono::milliseconds LockRetry{10};
 
 // The current content of a file, kept to put back if the export fails
 // halfway; nothing when there is none.
@@ -28,9 +27,9 @@ std::optional<std::string> Snapshot(const std::string& path) {
   const FileRead read = ReadFileBytes(path, bytes, LargestExportFile + 1, &error);
   if (read == FileRead::Missing) return std::nullopt;
   // Without a copy the old file could not be put back.
-  if (read == FileRead::Unreadable) CannotCreate(path, FileErrorReason(error));
+  if (read == FileRead::Unreadable) ThrowCannotCreate(path, FileErrorReason(error));
   if (bytes.size() > LargestExportFile) {
-    CannotCreate(path, "the file there is larger than any image or source, so it is not replaced");
+    ThrowCannotCreate(path, "the file there is larger than any image or source, so it is not replaced");
   }
   return bytes;
 }
@@ -51,33 +50,73 @@ bool SameFile(const std::string& a, const std::string& b) {
 void RefuseSharedTargets(const std::string& image, const std::string& source, const std::string& project) {
   if (!project.empty()) {
     for (const std::string* target : {&image, &source}) {
-      if (SameFile(*target, project)) CannotCreate(*target, "it is the project file being compiled");
+      if (SameFile(*target, project)) ThrowCannotCreate(*target, "it is the project file being compiled");
     }
   }
-  if (SameFile(image, source)) CannotCreate(source, "it is also the image file");
+  if (SameFile(image, source)) ThrowCannotCreate(source, "it is also the image file");
+}
+
+// Exports of one pair take turns: another export's image and source would
+// otherwise mix with this one's.
+void TakeTurn(FileLock& lock, const std::string& image, std::chrono::milliseconds wait) {
+  const std::string lockFile = ReplaceableFile(image) + ".lock";
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    switch (lock.TryTake(lockFile)) {
+      case FileLock::Outcome::Taken: return;
+      case FileLock::Outcome::Failed: ThrowCannotCreate(image, errno);
+      case FileLock::Outcome::Busy: break;
+    }
+    if (SignalDeferral::Pending()) ThrowCannotCreate(image, "interrupted");
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ThrowCannotCreate(image, "another export of this pair is under way");
+    }
+    std::this_thread::sleep_for(LockRetry);
+  }
+}
+
+// Puts the old image back after the new one took its place but the source
+// could not; when even that fails, says which file holds what.
+[[noreturn]] void RollBack(const std::string& image, std::optional<PreparedFile>& oldImage,
+                           const std::runtime_error& failure) {
+  std::string reason;
+  try {
+    if (oldImage) {
+      oldImage->Commit();
+    } else if (!RemoveFile(ReplaceableFile(image))) {
+      reason = FileErrorReason(errno);
+    }
+  } catch (const std::runtime_error& e) {
+    reason = e.what();
+  }
+  if (reason.empty()) throw failure;
+  throw std::runtime_error(std::string(failure.what()) + "; " + image +
+                           " now holds the new image, and the old one could not be put back: " + reason);
 }
 
 }  // namespace
 
-void WriteExportPair(const ExportFile& image, const ExportFile& source, const std::string& project) {
+void WriteExportPair(const ExportFile& image, const ExportFile& source, const std::string& project,
+                     std::chrono::milliseconds lockWait) {
   // Every target is checked before anything is written.
   ReplaceableFile(image.Path);
   ReplaceableFile(source.Path);
   RefuseSharedTargets(image.Path, source.Path, project);
-  const std::optional<std::string> oldImage = Snapshot(image.Path);
-  WriteFileAtomically(image.Path, image.Bytes);
+  const SignalDeferral deferral;
+  FileLock lock;
+  TakeTurn(lock, image.Path, lockWait);
+  // Whatever can fail on the way to the disk (a full disk, a file size
+  // limit) fails here, while both old files are still in place.
+  const std::optional<std::string> oldBytes = Snapshot(image.Path);
+  PreparedFile newImage(image.Path, image.Bytes);
+  PreparedFile newSource(source.Path, source.Bytes);
+  std::optional<PreparedFile> oldImage;
+  if (oldBytes) oldImage.emplace(image.Path, *oldBytes);
+  newImage.Commit();
   try {
-    WriteFileAtomically(source.Path, source.Bytes);
-  } catch (...) {
-    try {
-      if (oldImage) {
-        WriteFileAtomically(image.Path, *oldImage);
-      } else {
-        RemoveFile(image.Path);
-      }
-    } catch (...) {
-    }
-    throw;
+    newSource.Commit();
+  } catch (const std::runtime_error& failure) {
+    RollBack(image.Path, oldImage, failure);
   }
 }
 

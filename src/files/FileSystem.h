@@ -6,6 +6,7 @@
 // on Windows, where they open through the wide-character calls so that any
 // folder name works. A failure leaves its reason as an errno value in errno.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,7 +31,12 @@ enum class FileKind { None, Regular, Folder, Other };
 FileKind KindOf(const std::string& path);
 
 // The file that a link at `path` names, or `path` itself when it is no link.
-// False (and errno) when the link cannot be followed.
+// False (and errno) when the link cannot be followed. A link met on the way
+// that sits in a sticky folder everyone may write to (a shared /tmp) is
+// followed only when it belongs to this user or to the folder's owner, as
+// the kernel's protected-symlinks rule has it, whatever the system's setting:
+// anyone could have planted it there. Such a link gives false, EPERM, and
+// the link's path in `target`.
 bool FollowLink(const std::string& path, std::string& target);
 
 // A file descriptor for reading, or -1. Never waits for a FIFO's writer.
@@ -48,13 +54,50 @@ bool FlushToDisk(int fd);
 bool ReplaceWith(const std::string& temporary, const std::string& target);
 // Makes a replacement in `folder` itself durable, where the system allows.
 void FlushFolder(const std::string& folder);
-void RemoveFile(const std::string& path);
+bool RemoveFile(const std::string& path);
 // Whether a new file can be made in `folder`; false and errno when not.
 bool FolderWritable(const std::string& folder);
 
 // Two existing files that are one (hard links too); nothing when either
 // cannot be looked at.
 std::optional<bool> SameExistingFile(const std::string& a, const std::string& b);
+
+// An advisory lock that processes take in turn: on a lock file made at
+// `path` if missing and removed again on release, so that none is left
+// behind.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  enum class Outcome { Taken, Busy, Failed };
+  // One try, without waiting: Busy when another holds the lock, Failed (and
+  // errno) when the lock file cannot be made or opened.
+  Outcome TryTake(const std::string& path);
+
+ private:
+  void Release();
+  std::string Path;
+  std::intptr_t Handle = -1;
+};
+
+// Holds off the signals that end a program from a terminal (SIGINT, SIGTERM,
+// SIGHUP; on Windows the console's Ctrl+C, Ctrl+Break and close) while files
+// are being replaced, so that an ending leaves them either as they were or
+// wholly new, and no temporary file. One that arrives meanwhile takes effect
+// once the last deferral ends. Deferrals nest.
+class SignalDeferral {
+ public:
+  SignalDeferral();
+  ~SignalDeferral();
+  SignalDeferral(const SignalDeferral&) = delete;
+  SignalDeferral& operator=(const SignalDeferral&) = delete;
+
+  // Whether one arrived: a wait inside the deferral gives up then.
+  static bool Pending();
+};
 
 // The program's path as the standard library's path type.
 std::filesystem::path NativePath(const std::string& path);

@@ -2,7 +2,9 @@
 #include "files/FileSystem.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cwchar>
+#include <mutex>
 
 #include <fcntl.h>
 #include <io.h>
@@ -59,6 +61,37 @@ int ReasonOfFailedOpen(const std::wstring& path, int error) {
   return ENOENT;
 }
 
+// The identity of an open file: its volume and file index.
+std::optional<std::uint64_t> FileIdentity(HANDLE file, DWORD& volume) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(file, &info) == 0) return std::nullopt;
+  volume = info.dwVolumeSerialNumber;
+  return std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+}
+
+// Opening for no access at all reads the identity without sharing issues;
+// backup semantics let a folder open too.
+HANDLE OpenForIdentity(const std::string& path) {
+  return CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The console calls its handler on a thread of its own; while files are
+// being replaced, that thread waits for the end of the replacement and
+// then lets the system's handler end the program.
+std::mutex DeferralLock;
+std::condition_variable DeferralEnded;
+int DeferralDepth = 0;
+bool PendingEvent = false;
+
+BOOL WINAPI HoldOff(DWORD) {
+  std::unique_lock guard(DeferralLock);
+  if (DeferralDepth == 0) return FALSE;
+  PendingEvent = true;
+  DeferralEnded.wait(guard, [] { return DeferralDepth == 0; });
+  return FALSE;
+}
+
 int Opened(const std::wstring& path, int fd) {
   if (fd < 0) errno = ReasonOfFailedOpen(path, errno);
   return fd;
@@ -80,7 +113,8 @@ FileKind KindOf(const std::string& path) {
 }
 
 // Windows links are made by administrators and replaced as files by the
-// move below, so the path is taken as it is.
+// move below, so the path is taken as it is. Windows has no sticky folders,
+// so the rule for links in shared folders has nothing to apply to.
 bool FollowLink(const std::string& path, std::string& target) {
   target = path;
   return true;
@@ -114,28 +148,96 @@ bool ReplaceWith(const std::string& temporary, const std::string& target) {
 // MOVEFILE_WRITE_THROUGH has already put the rename on the disk.
 void FlushFolder(const std::string&) {}
 
-void RemoveFile(const std::string& path) { ::_wunlink(Wide(path).c_str()); }
+bool RemoveFile(const std::string& path) { return ::_wunlink(Wide(path).c_str()) == 0; }
 
 // Only the read-only attribute can be asked for without trying; the
 // folder's access rules show when the file is created.
 bool FolderWritable(const std::string& folder) { return ::_waccess(Wide(folder).c_str(), 2) == 0; }
 
 std::optional<bool> SameExistingFile(const std::string& a, const std::string& b) {
-  BY_HANDLE_FILE_INFORMATION info[2]{};
+  DWORD volume[2]{};
+  std::optional<std::uint64_t> index[2];
   const std::string* paths[] = {&a, &b};
   for (int i = 0; i < 2; ++i) {
-    // Opening for no access at all reads the identity without sharing issues;
-    // backup semantics let a folder open too.
-    const HANDLE file = CreateFileW(Wide(*paths[i]).c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = OpenForIdentity(*paths[i]);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    const bool known = GetFileInformationByHandle(file, &info[i]) != 0;
+    index[i] = FileIdentity(file, volume[i]);
     CloseHandle(file);
-    if (!known) return std::nullopt;
+    if (!index[i]) return std::nullopt;
   }
-  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-         info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+  return volume[0] == volume[1] && *index[0] == *index[1];
+}
+
+FileLock::Outcome FileLock::TryTake(const std::string& path) {
+  Release();
+  // Every handle shares deletion, so that the holder can remove the file
+  // as it lets go while others wait on it.
+  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // A lock file being removed is "access denied", even to a look at its
+    // attributes, until its last handle closes; a folder that refuses new
+    // files has nothing there.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_ACCESS_DENIED) {
+      return Outcome::Busy;
+    }
+    SetLastError(error);
+    errno = ReasonOfFailedOpen(Wide(path), ErrnoOfLastError());
+    return Outcome::Failed;
+  }
+  OVERLAPPED start{};
+  if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &start) == 0) {
+    const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+    if (!busy) Fail();
+    CloseHandle(file);
+    return busy ? Outcome::Busy : Outcome::Failed;
+  }
+  // The holder before may have removed the file as it let go: a lock on a
+  // file no longer at `path` would keep no one out.
+  DWORD heldVolume = 0, namedVolume = 0;
+  const std::optional<std::uint64_t> held = FileIdentity(file, heldVolume);
+  const HANDLE named = OpenForIdentity(path);
+  const std::optional<std::uint64_t> current =
+      named == INVALID_HANDLE_VALUE ? std::nullopt : FileIdentity(named, namedVolume);
+  if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
+  if (!held || held != current || heldVolume != namedVolume) {
+    CloseHandle(file);
+    return Outcome::Busy;
+  }
+  Path = path;
+  Handle = reinterpret_cast<std::intptr_t>(file);
+  return Outcome::Taken;
+}
+
+// The file goes while it is still locked, so that no one locks it unseen.
+void FileLock::Release() {
+  if (Handle == -1) return;
+  DeleteFileW(Wide(Path).c_str());
+  CloseHandle(reinterpret_cast<HANDLE>(Handle));
+  Handle = -1;
+}
+
+FileLock::~FileLock() { Release(); }
+
+SignalDeferral::SignalDeferral() {
+  const std::lock_guard guard(DeferralLock);
+  if (DeferralDepth++ > 0) return;
+  static const bool installed = SetConsoleCtrlHandler(HoldOff, TRUE) != 0;
+  (void)installed;
+  PendingEvent = false;
+}
+
+SignalDeferral::~SignalDeferral() {
+  const std::lock_guard guard(DeferralLock);
+  if (--DeferralDepth == 0) DeferralEnded.notify_all();
+}
+
+bool SignalDeferral::Pending() {
+  const std::lock_guard guard(DeferralLock);
+  return PendingEvent;
 }
 
 std::filesystem::path NativePath(const std::string& path) {

@@ -37,20 +37,31 @@ void CheckFields(const ImageContent& content) {
   }
 }
 
-// The 16-bit reference to a text already in the string area.
-std::uint32_t StringReference(CSymTable& table, const std::string& text, const std::string& owner) {
-  const std::int64_t reference = std::int64_t{table.AddString(text)} + std::int64_t{StringAreaStart};
-  if (reference > std::int64_t{LargestWord}) {
-    Refuse(owner + ": the text lies at image offset " + std::to_string(reference) + ", past the " +
-           std::to_string(LargestWord) + " that a reference can hold");
+// Adds the text of `owner` to the string area. A text whose 0 byte would
+// lie past the largest image is refused in its own name, before a later
+// text's reference shows the overflow.
+void AddText(CSymTable& table, const std::string& text, const std::string& owner) {
+  table.AddString(text);
+  const std::int64_t end = std::int64_t{StringAreaStart} + table.Length() - 1;
+  if (end >= std::int64_t{LargestImage}) {
+    Refuse(owner + ": the text ends at image offset " + std::to_string(end) +
+           ", past the largest image of " + std::to_string(LargestImage) + " bytes");
   }
-  return static_cast<std::uint32_t>(reference);
 }
+
+// The 16-bit reference to a text already in the string area. Every text of
+// the area ends inside the largest image, so it fits.
+std::uint32_t StringReference(CSymTable& table, const std::string& text) {
+  return static_cast<std::uint32_t>(table.AddString(text) + StringAreaStart);
+}
+
+std::string PhoneName(std::size_t i) { return "Phone " + std::to_string(i) + ": Number"; }
+std::string EventName(std::size_t i) { return "Event " + std::to_string(i) + ": Text"; }
 
 void Assemble(const ImageContent& content, COutput& out) {
   CSymTable table;
-  for (const std::string& number : content.Numbers) table.AddString(number);
-  for (const ImageEvent& event : content.Events) table.AddString(event.Text);
+  for (std::size_t i = 0; i < content.Numbers.size(); ++i) AddText(table, content.Numbers[i], PhoneName(i));
+  for (std::size_t i = 0; i < content.Events.size(); ++i) AddText(table, content.Events[i].Text, EventName(i));
 
   out.PutWord(Signature);
   const std::int32_t lengthWord = out.ReserveWord();
@@ -61,7 +72,7 @@ void Assemble(const ImageContent& content, COutput& out) {
   out.PatchWord(phoneTableWord, static_cast<std::uint32_t>(out.Position()));
   out.PutByte(static_cast<std::uint8_t>(content.Numbers.size()));
   for (std::size_t i = 0; i < content.Numbers.size(); ++i) {
-    out.PutWord(StringReference(table, content.Numbers[i], "Phone " + std::to_string(i) + ": Number"));
+    out.PutWord(StringReference(table, content.Numbers[i]));
   }
 
   out.PatchWord(eventTableWord, static_cast<std::uint32_t>(out.Position()));
@@ -72,7 +83,7 @@ void Assemble(const ImageContent& content, COutput& out) {
     out.PutWord(event.Send);
     out.PutByte(static_cast<std::uint8_t>(event.Pin));
     out.PutByte(event.Neg ? 1 : 0);
-    out.PutWord(StringReference(table, event.Text, "Event " + std::to_string(i) + ": Text"));
+    out.PutWord(StringReference(table, event.Text));
   }
 
   // The length counts the checksum byte that is still to come.

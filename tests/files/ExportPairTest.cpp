@@ -2,10 +2,14 @@
 
 #include "common/Failure.h"
 #include "common/TempDir.h"
+#include "files/FileSystem.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 namespace smsconf {
 namespace {
@@ -14,8 +18,9 @@ using testing::FailureOf;
 using testing::ReadFile;
 using testing::WriteFile;
 
-void Export(const std::string& image, const std::string& source) {
-  WriteExportPair({image, "new image"}, {source, "new source"}, "");
+void Export(const std::string& image, const std::string& source,
+            std::chrono::milliseconds lockWait = ExportLockWait) {
+  WriteExportPair({image, "new image"}, {source, "new source"}, "", lockWait);
 }
 
 // A refused export leaves the files as they were and no temporary file:
@@ -52,6 +57,32 @@ TEST(ExportPair, RefusedTargetsChangeNothing) {
   EXPECT_EQ(ReadFile(image), "old image");
   EXPECT_EQ(ReadFile(big).size(), 512u * 1024 + 1);
   EXPECT_EQ(dir.EntryCount(), testing::PosixFiles ? 5u : 3u);  // no source written, no temporary files
+}
+
+// Exports of one pair take turns through the lock file beside the image:
+// one that finds it held waits, and refuses when the wait is over.
+TEST(ExportPair, WaitsForAnotherExportOfThePair) {
+  using namespace std::chrono_literals;
+  const testing::TempDir dir;
+  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+  WriteFile(image, "old image");
+  auto other = std::make_unique<FileLock>();
+  ASSERT_EQ(other->TryTake(image + ".lock"), FileLock::Outcome::Taken);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(FailureOf([&] { Export(image, source, 300ms); }),
+            "Cannot create file " + image + ": another export of this pair is under way");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  EXPECT_EQ(ReadFile(image), "old image");
+  EXPECT_EQ(dir.EntryCount(), 2u);  // the image and the other's lock file
+
+  std::thread finish([&] {
+    std::this_thread::sleep_for(200ms);
+    other.reset();
+  });
+  EXPECT_EQ(FailureOf([&] { Export(image, source, 10s); }), "no failure");
+  finish.join();
+  EXPECT_EQ(ReadFile(image) + ReadFile(source), "new imagenew source");
+  EXPECT_EQ(dir.EntryCount(), 2u);  // no lock file left
 }
 
 }  // namespace

@@ -108,10 +108,17 @@ TEST_F(CompileTest, RefusesWhatTheImageCannotHoldAndKeepsOldFiles) {
       {[](CProject& p) { Add(p, 1), Add(p, -1); }, "Event 1: Pin -1"},
       {[](CProject& p) { Add(p, 0, 65536); }, "Event 0: Delay 65536"},
       {[](CProject& p) { Add(p, 0, -1); }, "Event 0: Delay -1"},
+      // The text that runs past the largest image is named, not the next.
       {[](CProject& p) { Add(p, 0, 0, std::string(65526, 'a')), Add(p, 0, 0, "b"); },
-       "Event 1: Text: the text lies at image offset 65536"},
+       "Event 0: Text: the text ends at image offset 65535, past the largest image of 65535 bytes"},
+      {[](CProject& p) { Add(p, 0, 0, "a"), Add(p, 0, 0, std::string(65530, 'b')), Add(p, 0, 0, "c"); },
+       "Event 1: Text: the text ends at image offset 65541"},
       {[](CProject& p) { p.Phones->Get(0)->Number = std::string(65527, '1'); },
-       "Phone 1: Number: the text lies at image offset 65536"},
+       "Phone 0: Number: the text ends at image offset 65535"},
+      {[](CProject& p) { p.Phones->Get(0)->Number = std::string(4 << 20, '1'); },
+       "Phone 0: Number: the text ends at image offset 4194312"},
+      {[](CProject& p) { p.Phones->Get(6)->Number = std::string(65530, '1'); Add(p, 0, 0, "a"); },
+       "Phone 6: Number: the text ends at image offset 65539"},
       {[](CProject& p) { Add(p, 0, 0, std::string(65499, 'a')); }, "The image would be 65536"},
   };
   WriteFile(Image, "old image");
