@@ -256,9 +256,12 @@ TEST(Cli, OutOfMemoryIsReportedNotACrash) {
     const std::string message = testing::ReadFile(err);
     const std::string name = c.arguments[0] + " under " + std::to_string(c.kilobytes) + " KB";
     EXPECT_EQ(status, 1) << name << ": " << message;
-    // With a little more memory, the export gets as far as its refusal.
-    if (c.surelyShort || !message.starts_with("Phone 0: Number: the text ends")) {
-      EXPECT_EQ(message, project + ": out of memory\n") << name;
+    // The check's finding on the number may come first; with a little more
+    // memory, the export gets as far as its refusal.
+    const std::size_t lastStart = message.rfind('\n', message.size() - 2);
+    const std::string last = message.substr(lastStart == std::string::npos ? 0 : lastStart + 1);
+    if (c.surelyShort || !last.starts_with("Phone 0: Number: the text ends")) {
+      EXPECT_EQ(last, project + ": out of memory\n") << name << ": " << message;
     }
   }
   EXPECT_EQ(dir.EntryCount(), 2u);
