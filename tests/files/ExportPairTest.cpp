@@ -11,6 +11,13 @@
 #include <memory>
 #include <thread>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 namespace smsconf {
 namespace {
 
@@ -61,6 +68,42 @@ TEST(ExportPair, RefusedTargetsChangeNothing) {
 
 // Exports of one pair take turns through the lock file beside the image:
 // one that finds it held waits, and refuses when the wait is over.
+#ifdef __linux__
+// Sets or clears the immutable flag, which makes even root's rename over the
+// file fail; false where the file system or the user cannot.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return done;
+}
+
+// The one failure that comes after the image took its place: the source's
+// own rename. The image goes back to what it was, or away when it is new.
+TEST(ExportPair, ASourceThatCannotTakeItsPlaceTakesTheImageBack) {
+  for (const bool earlier : {true, false}) {
+    SCOPED_TRACE(earlier ? "an earlier image" : "no earlier image");
+    const testing::TempDir dir;
+    const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+    if (earlier) WriteFile(image, "old image");
+    WriteFile(source, "old source");
+    if (!SetImmutable(source, true)) GTEST_SKIP() << "the immutable flag needs root and a file system that has it";
+    const std::string failure = FailureOf([&] { Export(image, source); });
+    SetImmutable(source, false);
+    EXPECT_TRUE(failure.starts_with("Cannot create file " + source + ": ")) << failure;
+    EXPECT_EQ(ReadFile(source), "old source");
+    if (earlier) {
+      EXPECT_EQ(ReadFile(image), "old image");
+    }
+    EXPECT_EQ(dir.EntryCount(), earlier ? 2u : 1u);  // nor a temporary file, nor the lock
+  }
+}
+#endif
+
 TEST(ExportPair, WaitsForAnotherExportOfThePair) {
   using namespace std::chrono_literals;
   const testing::TempDir dir;
