@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -128,34 +127,6 @@ TEST(RpcRequest, DatagramsAheadOfTheReplyHoldOffNeitherAbortNorTheTimeOut) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of them queued
     EXPECT_EQ(rpc.Request(RpcCmdModbus, nullptr, nullptr), c.Result) << c.Abort << ' ' << c.Timeout;
   }
-}
-
-// A peer that floods the client with foreign datagrams for a bounded while:
-// the request still ends by its time-out, and by Abort, during the flood.
-TEST(RpcRequest, AFloodHoldsOffNeitherTheTimeOutNorAbort) {
-  UdpPeer gateway, stranger;
-  CRPCInterface rpc;
-  OpenTo(rpc, gateway, 2, 100);
-  std::atomic<bool> stop{false}, flooding{true};
-  std::thread flood([&] {
-    const Bytes junk = GatewayReply(0x4321, Bytes(64, 0x50));
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (long sent = 0; !stop && sent < 50'000'000 && std::chrono::steady_clock::now() < end; ++sent)
-      stranger.Send(rpc.Socket.LocalPort(), junk);
-    flooding = false;
-  });
-  EXPECT_EQ(rpc.Request(RpcCmdModbus, nullptr, nullptr), -1);
-  EXPECT_TRUE(flooding);
-  rpc.Timeout = 60000;
-  std::thread aborting([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    rpc.Abort = true;
-  });
-  EXPECT_EQ(rpc.Request(RpcCmdModbus, nullptr, nullptr), -2);
-  EXPECT_TRUE(flooding);
-  stop = true;
-  aborting.join();
-  flood.join();
 }
 
 // Ahead of the true reply come a copy from another port, the reply to an
