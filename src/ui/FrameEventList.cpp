@@ -49,6 +49,10 @@ void CopyFields(const CEvent& from, CEvent& to) {
   to.Send = from.Send;
 }
 
+bool SameFields(const CEvent& a, const CEvent& b) {
+  return a.Pin == b.Pin && a.Neg == b.Neg && a.Delay == b.Delay && a.Text == b.Text && a.Send == b.Send;
+}
+
 }  // namespace
 
 QString TriggerText(const CEvent& event) {
@@ -134,7 +138,8 @@ void TFrmEventList::ActionEditExecute() {
   CEvent* event = EventList->Get(row);
   TDlgEvent dialog(this);
   CopyFields(*event, dialog.EventData);
-  if (dialog.exec() != QDialog::Accepted) return;
+  // OK without a change leaves the project unmodified.
+  if (dialog.exec() != QDialog::Accepted || SameFields(dialog.EventData, *event)) return;
   CopyFields(dialog.EventData, *event);
   Confirm(event);
 }

@@ -62,6 +62,8 @@ void TFrmPhoneList::ListView1DblClick() {
   dialog.PhoneData.Number = phone.Number;
   dialog.PhoneData.Comment = phone.Comment;
   if (dialog.exec() != QDialog::Accepted) return;
+  // OK without a change leaves the project unmodified.
+  if (dialog.PhoneData.Number == phone.Number && dialog.PhoneData.Comment == phone.Comment) return;
   phone.Number = dialog.PhoneData.Number;
   phone.Comment = dialog.PhoneData.Comment;
   RefreshView();

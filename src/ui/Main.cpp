@@ -22,6 +22,7 @@ namespace {
 constexpr int PhoneListWidth = 350;
 const QStringList ProjectFilters{"Конфигурация SMS *.sms (*.sms)", "Все файлы *.* (*)"};
 constexpr const char* ProjectSuffix = "sms";
+const QString Untitled = QStringLiteral("Без имени");
 
 QFileDialog* MakeFileDialog(QWidget* owner, const char* name, const QString& title,
                             QFileDialog::AcceptMode mode) {
@@ -43,7 +44,6 @@ QFileDialog* MakeFileDialog(QWidget* owner, const char* name, const QString& tit
 TMainForm::TMainForm(const std::string& fileName, QWidget* parent)
     : QWidget(parent), Form(std::make_unique<Ui::TMainForm>()) {
   Form->setupUi(this);
-  setWindowTitle(TApplication::Title());
   setWindowIcon(QIcon(QStringLiteral(":/smsconf.png")));
   Form->Splitter1->setStretchFactor(0, 1);
   Form->Splitter1->setStretchFactor(1, 0);
@@ -73,8 +73,8 @@ void TMainForm::BindActions() {
     connect(action, &QAction::triggered, this,
             [this, handler = handler] { TApplication::Guarded([this, handler] { (this->*handler)(); }); });
   }
-  addActions({Form->ActionCompile});
-  const auto changed = [this] { Modified = true; };
+  addActions({Form->ActionOpen, Form->ActionSave, Form->ActionSaveAs, Form->ActionCompile});
+  const auto changed = [this] { SetModified(true); };
   connect(Form->FrmPhoneList1, &TFrmPhoneList::Changed, this, changed);
   connect(Form->FrmEventList1, &TFrmEventList::Changed, this, changed);
 }
@@ -88,6 +88,7 @@ void TMainForm::FormCreate(const std::string& fileName) {
   Form->FrmPhoneList1->PhoneList = Project->Phones.get();
   Form->FrmEventList1->EventList = Project->Events.get();
   RefreshViews();
+  ShowTitle();
 }
 
 void TMainForm::RefreshViews() {
@@ -98,7 +99,8 @@ void TMainForm::RefreshViews() {
 void TMainForm::ActionNewExecute() {
   if (!ConfirmDiscard()) return;
   Project->New();
-  Modified = false;
+  BegunWithNew = true;
+  SetModified(false);
   RefreshViews();
 }
 
@@ -107,25 +109,73 @@ void TMainForm::ActionOpenExecute() {
   OpenDialog1->setDirectory(QCoreApplication::applicationDirPath());
   if (!ChooseFile(OpenDialog1)) return;
   Project->FileName = CorePath(OpenDialog1->selectedFiles().constFirst());
+  ShowTitle();  // a failed open keeps the chosen name
   Project->Load();
-  Modified = false;
+  BegunWithNew = false;
+  SetModified(false);
   RefreshViews();
 }
 
+// A project without a file name has nowhere to go but where the user says.
 void TMainForm::ActionSaveExecute() {
-  Project->Save();
-  Modified = false;
+  if (Project->FileName.empty()) {
+    SaveAs();
+  } else {
+    SaveProject();
+  }
 }
 
 void TMainForm::ActionSaveAsExecute() { SaveAs(); }
 
+// The name chosen in the save dialog is the user's word on replacing it.
 bool TMainForm::SaveAs() {
   SaveDialog1->setDirectory(QCoreApplication::applicationDirPath());
   SaveDialog1->selectFile(QtPath(Project->FileName.c_str()));
   if (!ChooseFile(SaveDialog1)) return false;
+  const std::string previous = Project->FileName;
   Project->FileName = CorePath(SaveDialog1->selectedFiles().constFirst());
-  ActionSaveExecute();
+  try {
+    WriteProject();
+  } catch (...) {
+    Project->FileName = previous;  // "Сохранить" must not go to a file never written
+    throw;
+  }
   return true;
+}
+
+bool TMainForm::SaveProject() {
+  if (BegunWithNew && QFileInfo::exists(QtPath(Project->FileName.c_str())) && !ConfirmReplace()) {
+    return false;
+  }
+  WriteProject();
+  return true;
+}
+
+void TMainForm::WriteProject() {
+  Project->Save();
+  BegunWithNew = false;
+  SetModified(false);
+}
+
+bool TMainForm::ConfirmReplace() {
+  const QString name = QFileInfo(QtPath(Project->FileName.c_str())).fileName();
+  QMessageBox question(QMessageBox::Warning, TApplication::Title(),
+                       QStringLiteral("Файл \"%1\" уже существует. Заменить его новым проектом?").arg(name),
+                       QMessageBox::Yes | QMessageBox::No, this);
+  question.setDefaultButton(QMessageBox::No);
+  return question.exec() == QMessageBox::Yes;
+}
+
+void TMainForm::SetModified(bool modified) {
+  Modified = modified;
+  ShowTitle();
+}
+
+void TMainForm::ShowTitle() {
+  const QString name = Project->FileName.empty() ? Untitled
+                                                 : QFileInfo(QtPath(Project->FileName.c_str())).fileName();
+  setWindowTitle(name + (Modified ? QStringLiteral("*") : QString()) + QStringLiteral(" — ") +
+                 TApplication::Title());
 }
 
 bool TMainForm::ChooseFile(QFileDialog* dialog) {
@@ -154,14 +204,7 @@ bool TMainForm::ConfirmDiscard() {
     case QMessageBox::Yes: {
       bool saved = false;
       // A project without a file name is saved under a name the user picks.
-      TApplication::Guarded([this, &saved] {
-        if (Project->FileName.empty()) {
-          saved = SaveAs();
-        } else {
-          ActionSaveExecute();
-          saved = true;
-        }
-      });
+      TApplication::Guarded([this, &saved] { saved = Project->FileName.empty() ? SaveAs() : SaveProject(); });
       return saved;
     }
     default:

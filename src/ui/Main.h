@@ -27,7 +27,7 @@ class TMainForm : public QWidget {
 
   std::unique_ptr<CProject> Project;
   // Set by any change to a phone or an event; cleared by a new project, a
-  // successful open and a successful save.
+  // successful open and a successful save. The window's title shows it.
   bool Modified = false;
 
   void ActionNewExecute();
@@ -49,11 +49,23 @@ class TMainForm : public QWidget {
   void RefreshViews();
   bool ChooseFile(QFileDialog* dialog);
   bool SaveAs();
+  // Saves under the project's file name; false when the user declined to
+  // replace a file with a project begun by "Новый...".
+  bool SaveProject();
+  void WriteProject();
+  bool ConfirmReplace();
+  void SetModified(bool modified);
+  // "pumping-station.sms* — Smsconf": the file that "Сохранить" writes, and
+  // whether the project has changed since.
+  void ShowTitle();
   // Asks "Сохранить изменения в проекте?" while there are unsaved changes:
   // true when the caller may go on and drop the project's content.
   bool ConfirmDiscard();
 
   std::unique_ptr<Ui::TMainForm> Form;
+  // "Новый..." keeps the file name, so the first save of the new project
+  // would silently replace the file that was open: it asks first.
+  bool BegunWithNew = false;
 };
 
 // The program's start: the application object, the main window for the

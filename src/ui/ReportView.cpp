@@ -1,6 +1,7 @@
 #include "ui/ReportView.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -31,6 +32,9 @@ class ReportViewInput : public QObject {
         if (!AtRow(event)) View->clearSelection();
         DoubleClick();
         return true;
+      case QEvent::FocusIn:
+        if (watched == View) SelectOnKeyboardFocus(static_cast<QFocusEvent*>(event)->reason());
+        return false;
       case QEvent::KeyPress: {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (watched != View || (key != Qt::Key_Return && key != Qt::Key_Enter)) return false;
@@ -43,6 +47,14 @@ class ReportViewInput : public QObject {
   }
 
  private:
+  // Reached from the keyboard, the table selects its current row, or the
+  // first, so that Enter and Delete act at once; a click selects its own.
+  void SelectOnKeyboardFocus(Qt::FocusReason reason) {
+    if (reason == Qt::MouseFocusReason || SelectedRow(View) >= 0) return;
+    const QModelIndex current = View->currentIndex();
+    SelectRow(View, current.isValid() ? current.row() : 0);
+  }
+
   bool AtRow(QEvent* event) const {
     return View->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid();
   }
@@ -61,6 +73,8 @@ void SetUpReportView(QTableView* view, TListViewModel* model, const std::vector<
   view->setSelectionMode(QAbstractItemView::SingleSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->setWordWrap(false);
+  // Tab leaves the table, as it leaves any other control.
+  view->setTabKeyNavigation(false);
   view->verticalHeader()->hide();
   view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + RowPadding);
   view->horizontalHeader()->setStretchLastSection(true);

@@ -14,7 +14,8 @@ namespace smsconf {
 // taking the remaining width. `widths` holds the widths of the leading
 // columns. A click on the empty area below the rows
 // clears the selection; a double-click anywhere, and Enter on a row, run
-// `doubleClick`, which looks at the selection itself.
+// `doubleClick`, which looks at the selection itself. Tab leaves the table,
+// and focus from the keyboard selects the current row.
 void SetUpReportView(QTableView* view, TListViewModel* model, const std::vector<int>& widths,
                      std::function<void()> doubleClick);
 

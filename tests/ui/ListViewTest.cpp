@@ -73,11 +73,17 @@ TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
   ModalAnswer edits({EnterEvent({.Pin = 20, .Text = "Дверь"}), [](QWidget* dialog) {
                        Fill(dialog, {.Pin = 0, .Text = "zzz"});
                        Click(dialog, "Отмена");
+                     },
+                     [](QWidget* dialog) {  // the recipients alone
+                       Click(dialog, "Все...");
+                       Click(dialog, "OK");
                      }});
   DoubleClick(events, 0);
   EXPECT_EQ(Cell(events, 1, 1), "DI20-R-0");
   DoubleClick(events, 1);
   EXPECT_EQ(Cell(events, 1, 10), "Дверь");
+  DoubleClick(events, 1);
+  EXPECT_EQ(Cell(events, 1, 9), "+");
 
   // The pop-up menu offers the three commands; Delete asks first.
   const QList<QAction*> menu = Window->findChild<QMenu*>("PopupMenu1")->actions();
@@ -106,6 +112,10 @@ TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
   int opened = 0;
   ModalAnswer answers({[&](QWidget* dialog) {
                          ++opened;
+                         Click(dialog, "OK");  // nothing changed
+                       },
+                       [&](QWidget* dialog) {
+                         ++opened;
                          EXPECT_EQ(dialog->windowTitle(), "Абонент ID:5");
                          auto* number = Named<QLineEdit>(dialog, "Номер:");
                          TypeText(number, "8916123456789");  // 13 characters
@@ -121,8 +131,11 @@ TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
   Window->findChild<TFrmPhoneList*>("FrmPhoneList1")->ListView1DblClick();  // no row selected
   EXPECT_EQ(opened, 0);
   DoubleClick(phones, 5);
+  EXPECT_FALSE(Window->Modified) << "OK without a change";
   DoubleClick(phones, 5);
-  EXPECT_EQ(opened, 2);
+  EXPECT_TRUE(Window->Modified);
+  DoubleClick(phones, 5);
+  EXPECT_EQ(opened, 3);
   EXPECT_EQ(Cell(phones, 5, 0), "5");
   EXPECT_EQ(Cell(phones, 5, 1), "891612345678");
   EXPECT_EQ(Cell(phones, 5, 2), "Дежурный");
@@ -163,7 +176,8 @@ TEST_F(UiTest, TextsAreKeptAsWindows1251AndForeignCharactersRefused) {
 // OK on an event from a file that the dialog's controls cannot show as it
 // is keeps it unless the user changes the field: an input past DI31, a
 // delay outside the spin field's range and a text longer than the field's
-// limit. Escape discards nothing.
+// limit. Escape discards nothing, and OK without a change leaves the
+// project unmodified.
 struct KeptCase {
   const char* Name;
   std::string Lines;  // of the file's [Event0]
@@ -204,6 +218,7 @@ TEST_F(UiTest, OkKeepsWhatTheControlsCannotShow) {
     EXPECT_EQ(kept.Pin, c.Pin);
     EXPECT_EQ(kept.Delay, c.Delay);
     EXPECT_EQ(kept.Text, c.Text);
+    EXPECT_EQ(Window->Modified, c.SetDelay >= 0);
   }
 }
 

@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QMenu>
 
+#include <filesystem>
+
 #include "common/GuiTest.h"
 #include "ui/Application.h"
 #include "ui/FrameEventList.h"
+#include "ui/ReportView.h"
 #include "UiFixture.h"
 
 namespace smsconf::testing {
@@ -29,17 +32,33 @@ struct StartCase {
   std::string (*Path)(const TempDir&);
   QString ErrorBox;  // start of the box's text; empty: no box
   QString EventsCaption;
-  QString SaveError;  // what "Сохранить" then reports; empty: it writes the file
+  const char* FileTitle;  // the file's part of the window title; null: not checked
+  // What "Сохранить" then opens: the start of an error box's text, or the
+  // save dialog's title; empty: it writes the file
+  QString SaveReply;
 };
 
 const StartCase StartCases[] = {
-    {"existing project", [](const TempDir&) { return Sample; }, "", "Сообщения (8)", ""},
-    {"missing file", [](const TempDir& d) { return d.File("new.sms"); }, "", "Сообщения (0)", ""},
-    {"no argument", [](const TempDir&) { return std::string(); }, "", "Сообщения (0)",
-     "Cannot create file "},
+    {"existing project", [](const TempDir&) { return Sample; }, "", "Сообщения (8)", "pumping-station.sms", ""},
+    {"missing file", [](const TempDir& d) { return d.File("new.sms"); }, "", "Сообщения (0)", "new.sms", ""},
+    {"no argument", [](const TempDir&) { return std::string(); }, "", "Сообщения (0)", "Без имени",
+     "Сохранить как..."},
     {"unreadable file", [](const TempDir& d) { return d.Path.string(); }, "Cannot open file ",
-     "Сообщения (0)", "Cannot open file "},
+     "Сообщения (0)", nullptr, "Cannot open file "},
 };
+
+// Notes what a modal window said and closes it: a message box by its OK,
+// a file dialog by Cancel.
+ModalAnswer::Answer NoteAndClose(QString* seen) {
+  return [seen](QWidget* modal) {
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+      *seen = dialog->windowTitle();
+      return dialog->reject();
+    }
+    BoxReply(QMessageBox::Ok)(modal);
+    *seen = BoxText(modal);
+  };
+}
 
 TEST_F(UiTest, StartUpShowsTheProjectOrABlankOneAndSaveWritesItsFile) {
   for (const StartCase& c : StartCases) {
@@ -54,26 +73,50 @@ TEST_F(UiTest, StartUpShowsTheProjectOrABlankOneAndSaveWritesItsFile) {
     EXPECT_EQ(error.Text.isEmpty(), c.ErrorBox.isEmpty());
     EXPECT_EQ(Caption("FrmEventList1"), c.EventsCaption);
     EXPECT_EQ(Caption("FrmPhoneList1"), "Абоненты (8)");
-    EXPECT_EQ(Window->windowTitle(), TApplication::Title());
+    if (c.FileTitle != nullptr) {
+      EXPECT_EQ(Window->windowTitle(), QString(c.FileTitle) + " — " + TApplication::Title());
+    }
     EXPECT_TRUE(Named<QPushButton>(Window.get(), "Загрузить в АУ...")->isEnabled());
     if (path == Sample) continue;  // the sample stays untouched
 
-    BoxSeen saveError;
-    ModalAnswer answer(BoxReply(QMessageBox::Ok, &saveError));
+    QString saveReply;
+    ModalAnswer answer(NoteAndClose(&saveReply));
     Press("Сохранить");
-    EXPECT_EQ(saveError.Text.left(c.SaveError.size()), c.SaveError);
-    EXPECT_EQ(saveError.Text.isEmpty(), c.SaveError.isEmpty());
-    if (c.SaveError.isEmpty()) {
-      EXPECT_TRUE(QFile::exists(QString::fromStdString(path)));
-    }
+    EXPECT_EQ(saveReply.left(c.SaveReply.size()), c.SaveReply);
+    EXPECT_EQ(saveReply.isEmpty(), c.SaveReply.isEmpty());
+    EXPECT_EQ(QFile::exists(QString::fromStdString(path)), !path.empty());
   }
 }
 
+// The title names the file that "Сохранить" writes and marks changes since.
 TEST_F(UiTest, OpenAndSaveAsGoThroughTheFileDialogsAndCancelChangesNothing) {
+  const auto title = [this] { return Window->windowTitle().chopped(TApplication::Title().size() + 3); };
   Open(Dir.File("first.sms"));
+  EXPECT_EQ(title(), "first.sms");
   AddEvent({.Pin = 4, .Text = "x"});
+  EXPECT_EQ(title(), "first.sms*");
   const QString copy = QString::fromStdString(Dir.File("copy"));
-  ModalAnswer answers({ChooseFile(""), ChooseFile(copy), ChooseFile(""), ChooseFile(copy + ".sms")});
+  BoxSeen writeError;
+  BoxSeen replace;
+  bool declinedByDefault = false;
+  ModalAnswer answers({ChooseFile(""), ChooseFile(copy), 
+                       [this](QWidget* modal) {  // a folder that goes before the save
+                         std::filesystem::create_directory(Dir.File("gone"));
+                         auto* dialog = qobject_cast<QFileDialog*>(modal);
+                         ASSERT_NE(dialog, nullptr);
+                         // Chosen at once, not typed: the folder view, still loading, may
+                         // put the preset name back; any name in the folder will do.
+                         dialog->selectFile(QString::fromStdString(Dir.File("gone/x.sms")));
+                         static_cast<QDialog*>(dialog)->accept();
+                         std::filesystem::remove(Dir.File("gone"));
+                       },
+                       BoxReply(QMessageBox::Ok, &writeError),
+                       [&](QWidget* modal) {
+                         auto* box = qobject_cast<QMessageBox*>(modal);
+                         declinedByDefault = box != nullptr && box->defaultButton() == box->button(QMessageBox::No);
+                         BoxReply(QMessageBox::No, &replace)(modal);
+                       },
+                       ChooseFile(""), ChooseFile(copy + ".sms"), BoxReply(QMessageBox::Yes)});
 
   Press("Сохранить как...");  // cancelled
   EXPECT_EQ(Window->Project->FileName, Dir.File("first.sms"));
@@ -82,13 +125,26 @@ TEST_F(UiTest, OpenAndSaveAsGoThroughTheFileDialogsAndCancelChangesNothing) {
   Press("Сохранить как...");
   EXPECT_EQ(Window->Project->FileName, Dir.File("copy.sms")) << "the suffix completes the name";
   EXPECT_FALSE(Window->Modified);
+  EXPECT_EQ(title(), "copy.sms");
   EXPECT_EQ(Window->SaveDialog1->windowTitle(), "Сохранить как...");
   EXPECT_EQ(Window->SaveDialog1->nameFilters(),
             QStringList({"Конфигурация SMS *.sms (*.sms)", "Все файлы *.* (*)"}));
 
+  Press("Сохранить как...");  // into a folder that is gone
+  EXPECT_TRUE(writeError.Text.startsWith("Cannot create file")) << writeError.Text.toStdString();
+  EXPECT_EQ(Window->Project->FileName, Dir.File("copy.sms")) << "a failed save keeps the name";
+
+  // "Новый..." keeps the file name; its first save asks before replacing
+  // the file, and No writes nothing.
+  const std::string saved = ReadFile(Dir.File("copy.sms"));
   Press("Новый...");
   EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
   EXPECT_EQ(Window->Project->FileName, Dir.File("copy.sms"));
+  EXPECT_EQ(title(), "copy.sms");
+  Press("Сохранить");
+  EXPECT_EQ(replace.Text, "Файл \"copy.sms\" уже существует. Заменить его новым проектом?");
+  EXPECT_TRUE(declinedByDefault);
+  EXPECT_EQ(ReadFile(Dir.File("copy.sms")), saved);
 
   Press("Открыть...");  // cancelled
   EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
@@ -97,7 +153,12 @@ TEST_F(UiTest, OpenAndSaveAsGoThroughTheFileDialogsAndCancelChangesNothing) {
   EXPECT_EQ(Cell(Events(), 0, 1), "DI4-R-0");
   EXPECT_EQ(Window->OpenDialog1->windowTitle(), "Загрузить файл...");
   EXPECT_EQ(Window->OpenDialog1->directory().absolutePath(), QApplication::applicationDirPath());
+
+  Press("Новый...");
+  Press("Сохранить");  // Yes
+  EXPECT_EQ(ReadFile(Dir.File("copy.sms")).find("Pin=4"), std::string::npos);
   EXPECT_TRUE(answers.Answered());
+  EXPECT_EQ(answers.Count(), 8u);
 }
 
 struct QuestionCase {
@@ -157,6 +218,79 @@ TEST_F(UiTest, ExportReportsTheImageSizeOrTheReasonItFailed) {
   Press("Экспорт");
   EXPECT_TRUE(error.Text.startsWith("Cannot create file")) << error.Text.toStdString();
   EXPECT_EQ(error.Icon, QMessageBox::Critical);
+}
+
+// A keyboard alone reaches every command: Tab leaves the tables, a table
+// reached by Tab has a row to act on, and each command has its key.
+TEST_F(UiTest, TheKeyboardReachesEveryCommand) {
+  Open(Sample);
+  QTableView* events = Events();
+  QTableView* phones = Phones();
+  const auto tab = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+  Named<QPushButton>(Window.get(), "Экспорт")->setFocus();
+  tab(Qt::Key_Tab);
+  EXPECT_TRUE(events->hasFocus());
+  tab(Qt::Key_Tab);
+  EXPECT_TRUE(phones->hasFocus());
+  EXPECT_EQ(SelectedRow(phones), 0) << "a table reached by Tab selects its first row";
+  tab(Qt::Key_Tab);
+  EXPECT_FALSE(phones->hasFocus() || events->hasFocus());
+  tab(Qt::Key_Backtab);
+  tab(Qt::Key_Backtab);
+  ASSERT_TRUE(events->hasFocus());
+  BoxSeen question;
+  {
+    ModalAnswer answer(BoxReply(QMessageBox::No, &question));
+    tab(Qt::Key_Delete);
+  }
+  EXPECT_EQ(question.Text, "Удалить сообщение \"" + Cell(events, 0, 10) + "\"?");
+
+  struct KeyCase {
+    QKeyCombination Key;
+    const char* Action;
+  };
+  const auto alt = [](char16_t letter) { return QKeyCombination(Qt::AltModifier, Qt::Key(letter)); };
+  const KeyCase keys[] = {
+      {Qt::CTRL | Qt::Key_S, "ActionSave"},  {Qt::CTRL | Qt::SHIFT | Qt::Key_S, "ActionSaveAs"},
+      {Qt::CTRL | Qt::Key_O, "ActionOpen"},  {QKeyCombination(Qt::Key_F9), "ActionCompile"},
+      {alt(u'Н'), "ActionNew"},              {alt(u'О'), "ActionOpen"},
+      {alt(u'С'), "ActionSave"},             {alt(u'К'), "ActionSaveAs"},
+      {alt(u'З'), "ActionLoad"},             {alt(u'Э'), "ActionCompile"},
+  };
+  // The buttons keep their captions for the user and for screen readers.
+  for (const QString caption :
+       {"Новый...", "Открыть...", "Сохранить", "Сохранить как...", "Загрузить в АУ...", "Экспорт"}) {
+    QPushButton* button = Named<QPushButton>(Window.get(), caption);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), caption);
+  }
+  for (const KeyCase& c : keys) {
+    SCOPED_TRACE(QKeySequence(c.Key).toString().toStdString());
+    // A window of its own: the offscreen platform leaves the focus in a
+    // closed file dialog.
+    Open(Dir.File("keys.sms"));
+    QString ran;
+    QObject spy;  // ends the connections before `ran` goes
+    for (QAction* action : Window->findChildren<QAction*>()) {
+      QObject::connect(action, &QAction::triggered, &spy, [&ran, action] { ran = action->objectName(); });
+    }
+    ModalAnswer close([](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (box == nullptr) return (void)modal->close();
+      PressBoxButton(box, box->defaultButton() != nullptr ? box->standardButton(box->defaultButton())
+                                                          : QMessageBox::Ok);
+    });
+    Activate();
+    if (c.Key.key() < 0x400) {
+      QTest::keyClick(Window.get(), c.Key.key(), c.Key.keyboardModifiers());
+    } else {  // QTest::keyClick takes Latin keys only
+      const QString letter = QChar(char16_t(c.Key.key())).toLower();
+      QTest::sendKeyEvent(QTest::Press, Window.get(), c.Key.key(), letter, c.Key.keyboardModifiers());
+      QTest::sendKeyEvent(QTest::Release, Window.get(), c.Key.key(), letter, c.Key.keyboardModifiers());
+    }
+    WaitUntil([&ran] { return !ran.isEmpty(); }, 1000);  // a mnemonic clicks after a flash
+    EXPECT_EQ(ran, c.Action);
+  }
 }
 
 // Screen readers and end-to-end tools find every control by its visible
