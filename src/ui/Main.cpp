@@ -74,7 +74,7 @@ void TMainForm::BindActions() {
             [this, handler = handler] { TApplication::Guarded([this, handler] { (this->*handler)(); }); });
   }
   addActions({Form->ActionCompile});
-  const auto changed = [this] { Modified = true; };
+  const auto changed = [this] { Modified = ModifiedSinceExport = true; };
   connect(Form->FrmPhoneList1, &TFrmPhoneList::Changed, this, changed);
   connect(Form->FrmEventList1, &TFrmEventList::Changed, this, changed);
 }
@@ -99,6 +99,7 @@ void TMainForm::ActionNewExecute() {
   if (!ConfirmDiscard()) return;
   Project->New();
   Modified = false;
+  ModifiedSinceExport = true;
   RefreshViews();
 }
 
@@ -109,6 +110,7 @@ void TMainForm::ActionOpenExecute() {
   Project->FileName = CorePath(OpenDialog1->selectedFiles().constFirst());
   Project->Load();
   Modified = false;
+  ModifiedSinceExport = true;
   RefreshViews();
 }
 
@@ -132,11 +134,40 @@ bool TMainForm::ChooseFile(QFileDialog* dialog) {
   return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
 }
 
-// Sends the image that the last export wrote; nothing is compiled first.
-void TMainForm::ActionLoadExecute() { TDlgLoading::Execute(this); }
+// Sends the image that the last export wrote. One that may not be the
+// project's is exported first if the user says so.
+void TMainForm::ActionLoadExecute() {
+  const QString stale = StaleImageReason();
+  if (!stale.isEmpty()) {
+    QMessageBox question(QMessageBox::Question, TApplication::Title(),
+                         stale + QStringLiteral("\nВыполнить экспорт перед загрузкой?"),
+                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    question.setDefaultButton(QMessageBox::Yes);
+    switch (question.exec()) {
+      case QMessageBox::Yes: ActionCompileExecute(); break;
+      case QMessageBox::No: break;
+      default: return;
+    }
+  }
+  TDlgLoading::Execute(this);
+}
+
+QString TMainForm::StaleImageReason() const {
+  if (ModifiedSinceExport) return QStringLiteral("Проект изменён после последнего экспорта.");
+  // A save after this run's export makes the project file the newer one.
+  if (ExportedInRun) return {};
+  const QFileInfo image(QtPath(DefaultImagePath().c_str()));
+  const QFileInfo project(QtPath(Project->FileName.c_str()));
+  if (image.isFile() && project.isFile() && image.lastModified() < project.lastModified()) {
+    return QStringLiteral("Файл %1 старше файла проекта.").arg(image.filePath());
+  }
+  return {};
+}
 
 void TMainForm::ActionCompileExecute() {
   const std::int32_t size = Project->Compile(DefaultSourcePath());
+  ModifiedSinceExport = false;
+  ExportedInRun = true;
   QMessageBox report(QMessageBox::Information, TApplication::Title(),
                      QStringLiteral("Экспорт конфигурации завершен: %1 байт.").arg(size),
                      QMessageBox::Ok, this);
