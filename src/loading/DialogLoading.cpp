@@ -1,10 +1,16 @@
 #include "loading/DialogLoading.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPalette>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <optional>
@@ -59,6 +65,15 @@ TDlgLoading::TDlgLoading(QWidget* owner) : QDialog(owner), Form(std::make_unique
   ApplyLimits();
   RestoreFields();
   KeepLinkSettings();
+  // A long path gives way rather than widen the dialog.
+  Form->LabelImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  Form->ButtonRow->setStretchFactor(Form->LabelImage, 1);
+  ShowImage();
+  // The address comes first to type, though Tab runs through the list first.
+  Form->Edit1->setFocus();
+  DesignedSize = size();
+  const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+  if (screen != nullptr) FitTo(screen->availableGeometry());
   connect(Form->Button1, &QPushButton::clicked, this, &TDlgLoading::Button1Click);
   connect(Form->CSpinEdit1, &QSpinBox::valueChanged, this, &TDlgLoading::KeepLinkSettings);
   connect(Form->CSpinEdit3, &QSpinBox::valueChanged, this, &TDlgLoading::KeepLinkSettings);
@@ -67,6 +82,27 @@ TDlgLoading::TDlgLoading(QWidget* owner) : QDialog(owner), Form(std::make_unique
 
 // Runs before the controls go, which the loading still writes its lines to.
 TDlgLoading::~TDlgLoading() { FormDestroy(); }
+
+TDlgLoading::Fit TDlgLoading::FittedSize(const QSize& designed, const QSize& least, const QSize& available) {
+  const QSize minimum = least.boundedTo(available);
+  return {designed.boundedTo(available).expandedTo(minimum), minimum};
+}
+
+void TDlgLoading::FitTo(const QRect& available) {
+  Available = available;
+  // The window's frame is known only once it exists; until then it counts
+  // as none, and the first showing fits again.
+  const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+  const QSize room = available.size().shrunkBy(frame);
+  const Fit fit = FittedSize(DesignedSize, layout()->totalMinimumSize(), room);
+  setMinimumSize(fit.Minimum);
+  resize(fit.Initial);
+}
+
+void TDlgLoading::showEvent(QShowEvent* event) {
+  if (!event->spontaneous() && Available.isValid()) FitTo(Available);
+  QDialog::showEvent(event);
+}
 
 void TDlgLoading::Execute(QWidget* owner) {
   auto dialog = std::make_unique<TDlgLoading>(owner);
@@ -107,6 +143,7 @@ void TDlgLoading::StopLoading() {
 
 void TDlgLoading::Button1Click() {
   StopLoading();
+  ShowImage();
   const LoadingTarget target = FieldTarget();
   LoadingImage image = ReadLoadingImage(DefaultImagePath(), false);
   LoadingSetup setup = SetUpLoading(target, image, *Rpc);
@@ -174,7 +211,13 @@ void TDlgLoading::StartLoading() {
   Thread->OnProgress = [this](std::uint32_t written, std::uint32_t total) {
     UploadPercent = static_cast<int>(std::min<std::uint64_t>(std::uint64_t{written} * FullPercent / total, FullPercent));
   };
-  Thread->OnEnd = [handOver] { handOver->WorkerEnded(); };
+  // After its final step the worker only waits to be stopped.
+  Thread->OnFinalStep = [this](int) { Running = false; };
+  Thread->OnEnd = [this, handOver] {
+    Running = false;
+    handOver->WorkerEnded();
+  };
+  Running = true;
   Thread->Start();
 }
 
@@ -182,19 +225,56 @@ void TDlgLoading::ShowPendingLog() {
   if (HandOver) HandOver->ShowPending([this](const CLogHandOver::Line& line) { ShowLog(line); });
 }
 
-void TDlgLoading::ShowLog(const CLogHandOver::Line& line) {
-  const QColor colour = line.Kind == CThreadConfigLoading::Alert     ? AlertColour
-                        : line.Kind == CThreadConfigLoading::Success ? SuccessColour
-                                                                     : InfoColour;
+void TDlgLoading::ShowLog(const CLogHandOver::Line& line) { ShowLine(line.Kind, FromCp1251(line.Text)); }
+
+void TDlgLoading::ShowLine(int kind, const QString& text) {
+  const QColor colour = kind == CThreadConfigLoading::Alert     ? AlertColour
+                        : kind == CThreadConfigLoading::Success ? SuccessColour
+                                                                : InfoColour;
   QPalette palette = Form->LabelProgress2->palette();
   palette.setColor(QPalette::WindowText, colour);
   Form->LabelProgress2->setPalette(palette);
-  const QString text = FromCp1251(line.Text);
   Form->LabelProgress2->setText(text);
   Form->LabelProgress2->setAccessibleName(text);
   Form->ListBox3->addItem(text);
   Form->ListBox3->scrollToBottom();
-  Form->ProgressBar1->setValue(line.Kind == CThreadConfigLoading::Success ? FullPercent : UploadPercent.load());
+  Form->ProgressBar1->setValue(kind == CThreadConfigLoading::Success ? FullPercent : UploadPercent.load());
+}
+
+// A loading cut short leaves the unit waiting for the rest of its image, so
+// closing asks first; the loading goes on while the question is open.
+void TDlgLoading::reject() {
+  if (Running && !ConfirmAbort()) return;
+  if (Running) {  // it may have ended while the question was open
+    StopLoading();
+    ShowLine(CThreadConfigLoading::Alert, QStringLiteral("Загрузка прервана пользователем"));
+  }
+  QDialog::reject();
+}
+
+bool TDlgLoading::ConfirmAbort() {
+  QMessageBox box(QMessageBox::Warning, QString(),
+                  QStringLiteral("Прервать загрузку? АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\""),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void TDlgLoading::ShowImage() {
+  const QString text = ImageDescription(DefaultImagePath());
+  Form->LabelImage->setText(text);
+  Form->LabelImage->setToolTip(text);
+}
+
+// The file's time is that of the export that wrote it.
+QString TDlgLoading::ImageDescription(const std::string& path) {
+  const QString shown = QFile::decodeName(path.c_str());
+  const QFileInfo file(shown);
+  if (!file.isFile()) return QStringLiteral("Файл: %1 (нет файла)").arg(shown);
+  return QStringLiteral("Файл: %1, %2 байт, %3")
+      .arg(shown)
+      .arg(file.size())
+      .arg(file.lastModified().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
 }
 
 void TDlgLoading::Warn(const QString& text) {

@@ -41,12 +41,35 @@ class TDlgLoading : public QDialog {
   // Ends the current loading, if any, and lets its object go.
   void StopLoading();
 
+  // The size the dialog opens at and the least it may shrink to on a screen
+  // whose free area is `available`: the designed size where it fits, else
+  // as much as fits, the log list taking the loss.
+  struct Fit {
+    QSize Initial;
+    QSize Minimum;
+  };
+  static Fit FittedSize(const QSize& designed, const QSize& least, const QSize& available);
+  // Fits the dialog to a screen whose free area is `available`.
+  void FitTo(const QRect& available);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ public:
+
+  // "Файл: <path>, <size> байт, <time>": the image "Загрузить" sends.
+  static QString ImageDescription(const std::string& path);
+
   // The fixed pauses of the loadings this dialog starts.
   LoadingPauses Pauses;
 
   std::unique_ptr<SocketLibrary> Sockets;        // started while the dialog is open
   std::unique_ptr<CRPCInterface> Rpc;            // lent to every loading
   std::unique_ptr<CThreadConfigLoading> Thread;  // the current loading, if any
+
+ public slots:
+  // Closing (the close box or Esc) while a loading runs asks first.
+  void reject() override;
 
  private slots:
   void ShowPendingLog();
@@ -57,6 +80,9 @@ class TDlgLoading : public QDialog {
   bool Accepted(const LoadingVerdict& verdict);
   bool LoadDamaged(const std::string& defect);
   void StartLoading();
+  void ShowLine(int kind, const QString& text);
+  bool ConfirmAbort();
+  void ShowImage();
   void Warn(const QString& text);
   void ApplyLimits();
   LinkSettings FieldLinkSettings() const;
@@ -65,10 +91,13 @@ class TDlgLoading : public QDialog {
   void RememberFields() const;
 
   std::unique_ptr<Ui::TDlgLoading> Form;
+  QSize DesignedSize;  // the form's own
+  QRect Available;     // the free area of the screen the dialog fits
   std::unique_ptr<CLogHandOver> HandOver;  // the current loading's log lines
   // What the worker reads of the dialog, kept up to date by the GUI thread.
   std::atomic<LinkSettings> Link{};
   std::atomic<int> UploadPercent{0};
+  std::atomic<bool> Running{false};  // from the start of a loading until its worker ends
 };
 
 // The loading dialog while it is open.

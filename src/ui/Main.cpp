@@ -74,7 +74,10 @@ void TMainForm::BindActions() {
             [this, handler = handler] { TApplication::Guarded([this, handler] { (this->*handler)(); }); });
   }
   addActions({Form->ActionOpen, Form->ActionSave, Form->ActionSaveAs, Form->ActionCompile});
-  const auto changed = [this] { SetModified(true); };
+  const auto changed = [this] {
+    SetModified(true);
+    ModifiedSinceExport = true;  // the last image no longer shows the project
+  };
   connect(Form->FrmPhoneList1, &TFrmPhoneList::Changed, this, changed);
   connect(Form->FrmEventList1, &TFrmEventList::Changed, this, changed);
 }
@@ -101,6 +104,7 @@ void TMainForm::ActionNewExecute() {
   Project->New();
   BegunWithNew = true;
   SetModified(false);
+  ModifiedSinceExport = true;
   RefreshViews();
 }
 
@@ -113,6 +117,7 @@ void TMainForm::ActionOpenExecute() {
   Project->Load();
   BegunWithNew = false;
   SetModified(false);
+  ModifiedSinceExport = true;
   RefreshViews();
 }
 
@@ -182,11 +187,40 @@ bool TMainForm::ChooseFile(QFileDialog* dialog) {
   return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
 }
 
-// Sends the image that the last export wrote; nothing is compiled first.
-void TMainForm::ActionLoadExecute() { TDlgLoading::Execute(this); }
+// Sends the image that the last export wrote. One that may not be the
+// project's is exported first if the user says so.
+void TMainForm::ActionLoadExecute() {
+  const QString stale = StaleImageReason();
+  if (!stale.isEmpty()) {
+    QMessageBox question(QMessageBox::Question, TApplication::Title(),
+                         stale + QStringLiteral("\nВыполнить экспорт перед загрузкой?"),
+                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    question.setDefaultButton(QMessageBox::Yes);
+    switch (question.exec()) {
+      case QMessageBox::Yes: ActionCompileExecute(); break;
+      case QMessageBox::No: break;
+      default: return;
+    }
+  }
+  TDlgLoading::Execute(this);
+}
+
+QString TMainForm::StaleImageReason() const {
+  if (ModifiedSinceExport) return QStringLiteral("Проект изменён после последнего экспорта.");
+  // A save after this run's export makes the project file the newer one.
+  if (ExportedInRun) return {};
+  const QFileInfo image(QtPath(DefaultImagePath().c_str()));
+  const QFileInfo project(QtPath(Project->FileName.c_str()));
+  if (image.isFile() && project.isFile() && image.lastModified() < project.lastModified()) {
+    return QStringLiteral("Файл %1 старше файла проекта.").arg(image.filePath());
+  }
+  return {};
+}
 
 void TMainForm::ActionCompileExecute() {
   const std::int32_t size = Project->Compile(DefaultSourcePath());
+  ModifiedSinceExport = false;
+  ExportedInRun = true;
   QMessageBox report(QMessageBox::Information, TApplication::Title(),
                      QStringLiteral("Экспорт конфигурации завершен: %1 байт.").arg(size),
                      QMessageBox::Ok, this);

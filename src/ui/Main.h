@@ -29,6 +29,10 @@ class TMainForm : public QWidget {
   // Set by any change to a phone or an event; cleared by a new project, a
   // successful open and a successful save. The window's title shows it.
   bool Modified = false;
+  // Set by every change to the project's content; cleared by a successful
+  // export, after which the image file holds what the window shows.
+  bool ModifiedSinceExport = false;
+  bool ExportedInRun = false;  // the image file's time says nothing after that
 
   void ActionNewExecute();
   void ActionOpenExecute();
@@ -61,6 +65,8 @@ class TMainForm : public QWidget {
   // Asks "Сохранить изменения в проекте?" while there are unsaved changes:
   // true when the caller may go on and drop the project's content.
   bool ConfirmDiscard();
+  // Why the image file may not be the project's, or empty text.
+  QString StaleImageReason() const;
 
   std::unique_ptr<Ui::TMainForm> Form;
   // "Новый..." keeps the file name, so the first save of the new project

@@ -5,6 +5,8 @@
 
 #include <QAccessible>
 #include <QAccessibleInterface>
+#include <QDateTime>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -224,8 +226,8 @@ TEST_F(DialogLoading, PressingAgainStartsAfresh) {
   }
 }
 
-// Closing aborts the request under way; without the abort it would wait
-// for up to 100 tries of half a second.
+// Closing, once the engineer has said yes, aborts the request under way;
+// without the abort it would wait for up to 100 tries of half a second.
 TEST_F(DialogLoading, ClosingDuringABlockWriteEndsAtOnce) {
   ExportSample();
   Unit unit(std::chrono::milliseconds(200));
@@ -235,6 +237,7 @@ TEST_F(DialogLoading, ClosingDuringABlockWriteEndsAtOnce) {
     Fill(modal, unit.Address(), 100, 500);
     Press(modal);
     const bool writing = WaitForLast(modal, "Загрузка файла конфигурации (");
+    testing::ModalAnswer yes(testing::BoxReply(QMessageBox::Yes));
     closing.start();
     modal->close();
     EXPECT_TRUE(writing);
@@ -243,6 +246,111 @@ TEST_F(DialogLoading, ClosingDuringABlockWriteEndsAtOnce) {
   ASSERT_TRUE(answer.Answered());
   EXPECT_LT(closing.elapsed(), 1000);
   EXPECT_EQ(DlgLoading, nullptr);
+}
+
+// A loading cut short leaves the unit in its loading mode, so closing asks
+// while one runs; No goes on with it, Yes ends it and says so. Once it has
+// ended, closing asks nothing.
+TEST_F(DialogLoading, ClosingDuringALoadingAsksFirst) {
+  ExportSample();
+  const struct {
+    const char* Name;
+    std::optional<QMessageBox::StandardButton> Answer;  // none: closed after the end, not asked
+    bool StaysOpen;
+    QString Last;  // the start of the last line in the end
+  } cases[] = {
+      {"no", QMessageBox::No, true, Completed},
+      {"yes", QMessageBox::Yes, false, "Загрузка прервана пользователем"},
+      {"after the end", std::nullopt, false, Completed},
+  };
+  for (const auto& c : cases) {
+    Unit unit(std::chrono::milliseconds(c.Answer ? 20 : 0));
+    auto dialog = Open(unit.Address());
+    Press(dialog.get());
+    ASSERT_TRUE(WaitForLast(dialog.get(), c.Answer ? "Загрузка файла конфигурации (" : Completed)) << c.Name;
+    QTest::qWait(c.Answer ? 0 : 100);  // the worker ends just after its last line
+    QMessageBox* asked = nullptr;
+    testing::ModalAnswer answer([&](QWidget* modal) {
+      asked = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(asked, nullptr) << c.Name;
+      EXPECT_EQ(asked->text(), "Прервать загрузку? АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"");
+      EXPECT_TRUE(asked->windowTitle().isEmpty()) << c.Name;
+      EXPECT_EQ(asked->defaultButton(), asked->button(QMessageBox::No)) << c.Name;
+      testing::PressBoxButton(modal, c.Answer.value_or(QMessageBox::No));
+    });
+    dialog->close();
+    EXPECT_EQ(answer.Count(), c.Answer ? 1u : 0u) << c.Name;
+    EXPECT_EQ(dialog->isVisible(), c.StaysOpen) << c.Name;
+    if (c.StaysOpen) {
+      ASSERT_TRUE(WaitForLast(dialog.get(), Completed)) << c.Name;
+      EXPECT_EQ(unit.Image(), testing::ReadFile(DefaultImagePath())) << c.Name;
+    }
+    EXPECT_TRUE(Lines(dialog.get()).last().startsWith(c.Last)) << c.Name << ": " << Lines(dialog.get()).last().toStdString();
+    EXPECT_EQ(Lines(dialog.get()).filter("прервана").size(), c.Answer == QMessageBox::Yes ? 1 : 0) << c.Name;
+  }
+}
+
+// The designed size where the screen has room for it, else what fits, never
+// less than the controls need while the screen has room for that; the log
+// list takes the loss, and "Загрузить" stays on the screen.
+TEST_F(DialogLoading, FitsTheScreenAndOpensOnTheAddress) {
+  const QSize designed(638, 563);
+  const QSize least(420, 300);
+  const struct {
+    QSize Available;
+    QSize Initial;
+    QSize Minimum;
+  } fits[] = {
+      {{1366, 728}, {638, 563}, {420, 300}},  // fits
+      {{910, 480}, {638, 480}, {420, 300}},   // 1366 x 768 at 1.5 times, less the task bar
+      {{400, 250}, {400, 250}, {400, 250}},   // not even the controls fit
+  };
+  for (const auto& f : fits) {
+    const TDlgLoading::Fit fit = TDlgLoading::FittedSize(designed, least, f.Available);
+    EXPECT_EQ(fit.Initial, f.Initial) << f.Available.height();
+    EXPECT_EQ(fit.Minimum, f.Minimum) << f.Available.height();
+  }
+
+  // The whole form at the designed size on the test's screen, and on a short one.
+  QSize opened;
+  QString focus;
+  testing::ModalAnswer answer([&](QWidget* modal) {
+    opened = modal->size();
+    focus = modal->focusWidget() != nullptr ? modal->focusWidget()->objectName() : QString();
+    modal->close();
+  });
+  TDlgLoading::Execute(nullptr);
+  EXPECT_EQ(opened, designed);
+  EXPECT_EQ(focus, "Edit1");
+
+  auto dialog = std::make_unique<TDlgLoading>(nullptr);
+  dialog->FitTo(QRect(0, 0, 910, 480));
+  dialog->show();
+  EXPECT_EQ(dialog->width(), 638);
+  EXPECT_LE(dialog->frameGeometry().height(), 480);
+  EXPECT_GT(dialog->height(), 440);  // the frame aside
+  auto* button = Control<QPushButton>(dialog.get(), "Button1");
+  EXPECT_TRUE(dialog->rect().contains(QRect(button->mapTo(dialog.get(), QPoint(0, 0)), button->size())));
+  EXPECT_GT(Control<QListWidget>(dialog.get(), "ListBox3")->height(), 0);
+}
+
+// The image "Загрузить" sends: the file as it is when the dialog opens, and
+// again when the button is pressed.
+TEST_F(DialogLoading, NamesTheImageItSends) {
+  std::remove(DefaultImagePath().c_str());
+  auto dialog = Open("1.2.3.4.5");
+  auto* label = Control<QLabel>(dialog.get(), "LabelImage");
+  const QString path = QString::fromStdString(DefaultImagePath());
+  EXPECT_EQ(label->text(), "Файл: " + path + " (нет файла)");
+
+  testing::WriteFile(DefaultImagePath(), std::string(1234, 'x'));
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 12, 7), QTime(1, 23, 45)), QFileDevice::FileModificationTime));
+  file.close();
+  testing::ModalAnswer answer(testing::BoxReply(QMessageBox::Ok));
+  Press(dialog.get());
+  EXPECT_EQ(label->text(), "Файл: " + path + ", 1234 байт, 07.12.2026 01:23");
 }
 
 // The completion line stays, but the label ends red on the warning behind it.

@@ -4,11 +4,14 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 
 #include <filesystem>
+#include <optional>
 
 #include "common/GuiTest.h"
+#include "loading/DialogLoading.h"
 #include "ui/Application.h"
 #include "ui/FrameEventList.h"
 #include "ui/ReportView.h"
@@ -306,6 +309,84 @@ TEST_F(UiTest, EveryControlAndCellHasItsVisibleTextAsAccessibleName) {
   ASSERT_NE(table, nullptr);
   EXPECT_EQ(table->cellAt(4, 1)->text(QAccessible::Name), "DI5-F-300");
   EXPECT_EQ(table->columnDescription(1), "Триггер");
+}
+
+struct StaleCase {
+  const char* Name;
+  bool Edited;       // an event added after the project was opened
+  bool ImageOlder;   // the image's time before the project file's
+  std::optional<QMessageBox::StandardButton> Answer;  // none: not asked
+  bool Exported;
+  bool Loaded;       // the loading dialog opened
+};
+
+const StaleCase StaleCases[] = {
+    {"image newer, unchanged", false, false, std::nullopt, false, true},
+    {"event added, yes", true, false, QMessageBox::Yes, true, true},
+    {"event added, no", true, false, QMessageBox::No, false, true},
+    {"event added, cancel", true, false, QMessageBox::Cancel, false, false},
+    {"image older than the project file", false, true, QMessageBox::No, false, true},
+};
+
+// "Загрузить в АУ..." sends the image file; one that may not be the
+// project's is exported first if the user says so.
+TEST_F(UiTest, LoadingAStaleImageAsksToExportFirst) {
+  const std::string project = Dir.File("p.sms");
+  const std::string image = Dir.File("sms.bin");
+  for (const StaleCase& c : StaleCases) {
+    SCOPED_TRACE(c.Name);
+    Open(project);
+    {
+      ModalAnswer report(BoxReply(QMessageBox::Ok));
+      Press("Сохранить");
+      Press("Экспорт");
+    }
+    const QDateTime saved = QFileInfo(QString::fromStdString(project)).lastModified();
+    QFile imageFile(QString::fromStdString(image));
+    ASSERT_TRUE(imageFile.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(imageFile.setFileTime(saved.addSecs(c.ImageOlder ? -3600 : 3600), QFileDevice::FileModificationTime));
+    imageFile.close();
+    Open(project);  // a new run, which has exported nothing yet
+    if (c.Edited) AddEvent({.Pin = 7, .Text = "new"});
+    const std::string before = ReadFile(image);
+
+    BoxSeen question;
+    bool loaded = false;
+    std::vector<ModalAnswer::Answer> steps;
+    // A box expected but not come: what came is closed, and the count tells.
+    const auto reply = [](QMessageBox::StandardButton which, BoxSeen* seen) -> ModalAnswer::Answer {
+      return [which, seen](QWidget* modal) {
+        if (qobject_cast<QMessageBox*>(modal) == nullptr) return void(modal->close());
+        BoxReply(which, seen)(modal);
+      };
+    };
+    if (c.Answer) steps.push_back(reply(*c.Answer, &question));
+    if (c.Exported) steps.push_back(reply(QMessageBox::Ok, nullptr));
+    // Closes whatever comes next, noting whether it is the loading dialog.
+    steps.push_back([&](QWidget* modal) {
+      loaded = qobject_cast<TDlgLoading*>(modal) != nullptr;
+      modal->close();
+    });
+    ModalAnswer answers(steps);
+    Press("Загрузить в АУ...");
+    EXPECT_EQ(answers.Count(), steps.size() - (c.Loaded ? 0 : 1));
+    EXPECT_EQ(question.Text.endsWith("\nВыполнить экспорт перед загрузкой?"), c.Answer.has_value()) << question.Text.toStdString();
+    EXPECT_EQ(ReadFile(image) != before, c.Exported);
+    EXPECT_EQ(loaded, c.Loaded);
+    if (!c.Exported) continue;
+
+    // Exported in this run and unchanged since: a save makes the project
+    // file the newer one, but the image is the project's all the same.
+    Activate();
+    Press("Сохранить");
+    ModalAnswer again([&](QWidget* modal) {
+      loaded = qobject_cast<TDlgLoading*>(modal) != nullptr;
+      modal->close();
+    });
+    loaded = false;
+    Press("Загрузить в АУ...");
+    EXPECT_TRUE(loaded) << "asked again";
+  }
 }
 
 }  // namespace
