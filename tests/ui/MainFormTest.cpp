@@ -277,12 +277,15 @@ TEST_F(UiTest, TheKeyboardReachesEveryCommand) {
     for (QAction* action : Window->findChildren<QAction*>()) {
       QObject::connect(action, &QAction::triggered, &spy, [&ran, action] { ran = action->objectName(); });
     }
-    ModalAnswer close([](QWidget* modal) {
+    // Each window a key opens is closed, or its box answered by default:
+    // loading asks whether to export first, and the export reports its size.
+    const ModalAnswer::Answer closeOrDefault = [](QWidget* modal) {
       auto* box = qobject_cast<QMessageBox*>(modal);
       if (box == nullptr) return (void)modal->close();
       PressBoxButton(box, box->defaultButton() != nullptr ? box->standardButton(box->defaultButton())
                                                           : QMessageBox::Ok);
-    });
+    };
+    ModalAnswer close(std::vector<ModalAnswer::Answer>(3, closeOrDefault));
     Activate();
     if (c.Key.key() < 0x400) {
       QTest::keyClick(Window.get(), c.Key.key(), c.Key.keyboardModifiers());
