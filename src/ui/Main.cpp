@@ -210,6 +210,7 @@ QString TMainForm::StaleImageReason() const {
   // A save after this run's export makes the project file the newer one.
   if (ExportedInRun) return {};
   const QFileInfo image(QtPath(DefaultImagePath().c_str()));
+  if (!image.exists()) return QStringLiteral("Файл %1 ещё не создан экспортом.").arg(image.filePath());
   const QFileInfo project(QtPath(Project->FileName.c_str()));
   if (image.isFile() && project.isFile() && image.lastModified() < project.lastModified()) {
     return QStringLiteral("Файл %1 старше файла проекта.").arg(image.filePath());

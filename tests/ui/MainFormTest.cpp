@@ -314,21 +314,24 @@ TEST_F(UiTest, EveryControlAndCellHasItsVisibleTextAsAccessibleName) {
   EXPECT_EQ(table->columnDescription(1), "Триггер");
 }
 
+enum class Image { Newer, Older, Missing };  // than the project file
+
 struct StaleCase {
   const char* Name;
   bool Edited;       // an event added after the project was opened
-  bool ImageOlder;   // the image's time before the project file's
+  Image Age;
   std::optional<QMessageBox::StandardButton> Answer;  // none: not asked
   bool Exported;
   bool Loaded;       // the loading dialog opened
 };
 
 const StaleCase StaleCases[] = {
-    {"image newer, unchanged", false, false, std::nullopt, false, true},
-    {"event added, yes", true, false, QMessageBox::Yes, true, true},
-    {"event added, no", true, false, QMessageBox::No, false, true},
-    {"event added, cancel", true, false, QMessageBox::Cancel, false, false},
-    {"image older than the project file", false, true, QMessageBox::No, false, true},
+    {"image newer, unchanged", false, Image::Newer, std::nullopt, false, true},
+    {"event added, yes", true, Image::Newer, QMessageBox::Yes, true, true},
+    {"event added, no", true, Image::Newer, QMessageBox::No, false, true},
+    {"event added, cancel", true, Image::Newer, QMessageBox::Cancel, false, false},
+    {"image older than the project file", false, Image::Older, QMessageBox::No, false, true},
+    {"no image at all", false, Image::Missing, QMessageBox::No, false, true},
 };
 
 // "Загрузить в АУ..." sends the image file; one that may not be the
@@ -347,8 +350,9 @@ TEST_F(UiTest, LoadingAStaleImageAsksToExportFirst) {
     const QDateTime saved = QFileInfo(QString::fromStdString(project)).lastModified();
     QFile imageFile(QString::fromStdString(image));
     ASSERT_TRUE(imageFile.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(imageFile.setFileTime(saved.addSecs(c.ImageOlder ? -3600 : 3600), QFileDevice::FileModificationTime));
+    ASSERT_TRUE(imageFile.setFileTime(saved.addSecs(c.Age == Image::Older ? -3600 : 3600), QFileDevice::FileModificationTime));
     imageFile.close();
+    if (c.Age == Image::Missing) imageFile.remove();
     Open(project);  // a new run, which has exported nothing yet
     if (c.Edited) AddEvent({.Pin = 7, .Text = "new"});
     const std::string before = ReadFile(image);
