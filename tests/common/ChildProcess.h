@@ -53,7 +53,7 @@ class ChildProcess : public OutputLines<ChildProcess> {
   ~ChildProcess() {
     Signal(SIGKILL);
     Wait();
-    ::close(Output);
+    if (Output != -1) ::close(Output);
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -61,6 +61,12 @@ class ChildProcess : public OutputLines<ChildProcess> {
   bool ReadByte(char& c) {
     pollfd readable{Output, POLLIN, 0};
     return ::poll(&readable, 1, 30000) > 0 && ::read(Output, &c, 1) == 1;
+  }
+
+  // Lets go of the program's output, as a reader that goes away does.
+  void CloseOutput() {
+    ::close(Output);
+    Output = -1;
   }
 
   void Signal(int signal) const {

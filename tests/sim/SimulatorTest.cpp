@@ -12,13 +12,9 @@
 #include "common/UdpPeer.h"
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <csignal>
 
-extern char** environ;
+#include "common/ChildProcess.h"
 #endif
 
 namespace smsconf::sim {
@@ -305,32 +301,9 @@ TEST(Simulator, LoadsForOneClientAtATime) {
 // time, and on SIGTERM it still saves the image it was sent.
 TEST(Simulator, OutlivesTheReaderOfItsLog) {
   testing::TempDir dir;
-  int log[2] = {-1, -1};
-  ASSERT_EQ(::pipe2(log, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, log[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t pipe;  // as a shell starts it, whatever this test inherited
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &pipe);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  std::vector<std::string> arguments{SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:0", "--save-image",
-                                     dir.File("received.bin")};
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  ::close(log[1]);
-  std::string listening;
-  for (char c = 0; ::read(log[0], &c, 1) == 1 && c != '\n';) listening += c;
-  ::close(log[0]);
+  testing::ChildProcess simulate({SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:0", "--save-image", dir.File("received.bin")});
+  const std::string listening = simulate.ReadLine().value_or("");
+  simulate.CloseOutput();
   const std::uint16_t port = static_cast<std::uint16_t>(std::stoi(listening.substr(listening.rfind(':') + 1)));
 
   const testing::UdpPeer first;
@@ -351,10 +324,9 @@ TEST(Simulator, OutlivesTheReaderOfItsLog) {
     EXPECT_EQ(exchange.Client.Receive(2000).value_or(Received{}).Content, GatewayReply(sequence, WithCrc(exchange.Reply)))
         << sequence;
   }
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  simulate.Signal(SIGTERM);
+  const int status = simulate.Wait();
+  EXPECT_LT(status, 128) << "ended by signal " << status - 128;
   EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), "\x55\xAA");
 }
 #endif
