@@ -62,7 +62,6 @@ LoadingSetup SetUpLoading(const LoadingTarget& target, const LoadingImage& image
 
   auto procedure = std::make_unique<CThreadConfigLoading>();
   procedure->SetImage(image.Bytes.data(), image.Bytes.size());
-  procedure->ImageAddress = imageformat::LoadAddress;
   procedure->Client.Address = static_cast<std::uint32_t>(target.Unit);
   procedure->Client.Rpc = &rpc;
   rpc.Abort = false;

@@ -121,14 +121,10 @@ void TMainForm::ActionOpenExecute() {
   RefreshViews();
 }
 
+void TMainForm::ActionSaveExecute() { Save(); }
+
 // A project without a file name has nowhere to go but where the user says.
-void TMainForm::ActionSaveExecute() {
-  if (Project->FileName.empty()) {
-    SaveAs();
-  } else {
-    SaveProject();
-  }
-}
+bool TMainForm::Save() { return Project->FileName.empty() ? SaveAs() : SaveProject(); }
 
 void TMainForm::ActionSaveAsExecute() { SaveAs(); }
 
@@ -238,8 +234,7 @@ bool TMainForm::ConfirmDiscard() {
       return true;
     case QMessageBox::Yes: {
       bool saved = false;
-      // A project without a file name is saved under a name the user picks.
-      TApplication::Guarded([this, &saved] { saved = Project->FileName.empty() ? SaveAs() : SaveProject(); });
+      TApplication::Guarded([this, &saved] { saved = Save(); });
       return saved;
     }
     default:

@@ -52,6 +52,7 @@ class TMainForm : public QWidget {
   void BindActions();
   void RefreshViews();
   bool ChooseFile(QFileDialog* dialog);
+  bool Save();
   bool SaveAs();
   // Saves under the project's file name; false when the user declined to
   // replace a file with a project begun by "Новый...".
