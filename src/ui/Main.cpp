@@ -2,10 +2,13 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMessageBox>
+#include <QToolButton>
 
 #include "files/AtomicFile.h"
 #include "files/ExportPaths.h"
@@ -13,6 +16,7 @@
 #include "ui/ActionButton.h"
 #include "ui/Application.h"
 #include "ui/CorePath.h"
+#include "ui/UserSettings.h"
 #include "ui_Main.h"
 
 namespace smsconf {
@@ -50,6 +54,10 @@ TMainForm::TMainForm(const std::string& fileName, QWidget* parent)
   Form->Splitter1->setSizes({width() - PhoneListWidth, PhoneListWidth});
   OpenDialog1 = MakeFileDialog(this, "OpenDialog1", "Загрузить файл...", QFileDialog::AcceptOpen);
   SaveDialog1 = MakeFileDialog(this, "SaveDialog1", "Сохранить как...", QFileDialog::AcceptSave);
+  RecentMenu = new QMenu(this);
+  RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
+  Form->ButtonRecent->setMenu(RecentMenu);
+  connect(RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
   BindActions();
   FormCreate(fileName);
 }
@@ -73,7 +81,8 @@ void TMainForm::BindActions() {
     connect(action, &QAction::triggered, this,
             [this, handler = handler] { TApplication::Guarded([this, handler] { (this->*handler)(); }); });
   }
-  addActions({Form->ActionOpen, Form->ActionSave, Form->ActionSaveAs, Form->ActionCompile});
+  connect(Form->ActionRecent, &QAction::triggered, Form->ButtonRecent, &QToolButton::showMenu);
+  addActions({Form->ActionOpen, Form->ActionRecent, Form->ActionSave, Form->ActionSaveAs, Form->ActionCompile});
   const auto changed = [this] {
     SetModified(true);
     ModifiedSinceExport = true;  // the last image no longer shows the project
@@ -86,7 +95,10 @@ void TMainForm::FormCreate(const std::string& fileName) {
   Project = std::make_unique<CProject>();
   Project->FileName = fileName;
   if (!fileName.empty() && QFileInfo::exists(QtPath(fileName.c_str()))) {
-    TApplication::Guarded([this] { Project->Load(); });
+    TApplication::Guarded([this] {
+      Project->Load();
+      RememberProject(QtPath(Project->FileName.c_str()));
+    });
   }
   Form->FrmPhoneList1->PhoneList = Project->Phones.get();
   Form->FrmEventList1->EventList = Project->Events.get();
@@ -110,15 +122,55 @@ void TMainForm::ActionNewExecute() {
 
 void TMainForm::ActionOpenExecute() {
   if (!ConfirmDiscard()) return;
-  OpenDialog1->setDirectory(QCoreApplication::applicationDirPath());
+  OpenDialog1->setDirectory(LastFolder());
   if (!ChooseFile(OpenDialog1)) return;
-  Project->FileName = CorePath(OpenDialog1->selectedFiles().constFirst());
+  const QString path = OpenDialog1->selectedFiles().constFirst();
+  RememberFolder(QFileInfo(path).absolutePath());  // where the next dialog starts
+  OpenProject(path);
+}
+
+void TMainForm::OpenProject(const QString& path) {
+  Project->FileName = CorePath(path);
   ShowTitle();  // a failed open keeps the chosen name
   Project->Load();
   BegunWithNew = false;
   SetModified(false);
   ModifiedSinceExport = true;
   RefreshViews();
+  RememberProject(path);
+}
+
+// "&1 pumping-station.sms  (/home/engineer/sites)": the name to find, the
+// folder to tell apart two of the same name.
+void TMainForm::FillRecentMenu() {
+  RecentMenu->clear();
+  const QStringList paths = RecentProjects();
+  if (paths.isEmpty()) RecentMenu->addAction(QStringLiteral("Список пуст"))->setEnabled(false);
+  for (int i = 0; i < paths.size(); ++i) {
+    const QFileInfo file(paths.at(i));
+    const QString text = QStringLiteral("&%1 %2  (%3)")
+                             .arg(i + 1)
+                             .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()));
+    connect(RecentMenu->addAction(text), &QAction::triggered, this, [this, path = paths.at(i)] {
+      TApplication::Guarded([this, &path] { OpenRecent(path); });
+    });
+  }
+}
+
+// A project that has gone since is dropped from the list; the open project
+// stays as it is.
+void TMainForm::OpenRecent(const QString& path) {
+  if (!QFileInfo(path).isFile()) {
+    ForgetProject(path);
+    QMessageBox box(QMessageBox::Warning, TApplication::Title(),
+                    QStringLiteral("Файл \"%1\" не найден; он убран из списка последних проектов.")
+                        .arg(QDir::toNativeSeparators(path)),
+                    QMessageBox::Ok, this);
+    box.exec();
+    return;
+  }
+  if (!ConfirmDiscard()) return;
+  OpenProject(path);
 }
 
 void TMainForm::ActionSaveExecute() { Save(); }
@@ -130,11 +182,14 @@ void TMainForm::ActionSaveAsExecute() { SaveAs(); }
 
 // The name chosen in the save dialog is the user's word on replacing it.
 bool TMainForm::SaveAs() {
-  SaveDialog1->setDirectory(QCoreApplication::applicationDirPath());
+  // A project with a file name starts in its own folder.
+  SaveDialog1->setDirectory(LastFolder());
   SaveDialog1->selectFile(QtPath(Project->FileName.c_str()));
   if (!ChooseFile(SaveDialog1)) return false;
   const std::string previous = Project->FileName;
-  Project->FileName = CorePath(SaveDialog1->selectedFiles().constFirst());
+  const QString path = SaveDialog1->selectedFiles().constFirst();
+  RememberFolder(QFileInfo(path).absolutePath());
+  Project->FileName = CorePath(path);
   try {
     WriteProject();
   } catch (...) {
@@ -156,6 +211,7 @@ void TMainForm::WriteProject() {
   Project->Save();
   BegunWithNew = false;
   SetModified(false);
+  RememberProject(QtPath(Project->FileName.c_str()));
 }
 
 bool TMainForm::ConfirmReplace() {
@@ -221,6 +277,9 @@ void TMainForm::ActionCompileExecute() {
   QMessageBox report(QMessageBox::Information, TApplication::Title(),
                      QStringLiteral("Экспорт конфигурации завершен: %1 байт.").arg(size),
                      QMessageBox::Ok, this);
+  report.setInformativeText(QStringLiteral("Записаны файлы:\n%1\n%2")
+                                .arg(QDir::toNativeSeparators(QtPath(DefaultImagePath().c_str())),
+                                     QDir::toNativeSeparators(QtPath(DefaultSourcePath().c_str()))));
   report.exec();
 }
 

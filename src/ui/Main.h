@@ -8,6 +8,7 @@
 #include "model/Project.h"
 
 class QFileDialog;
+class QMenu;
 
 namespace smsconf {
 
@@ -43,6 +44,7 @@ class TMainForm : public QWidget {
 
   QFileDialog* OpenDialog1;
   QFileDialog* SaveDialog1;
+  QMenu* RecentMenu;  // the drop-down of "Последние проекты", Ctrl+R
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -51,6 +53,11 @@ class TMainForm : public QWidget {
   void FormCreate(const std::string& fileName);
   void BindActions();
   void RefreshViews();
+  // Reads `path` into the project, which takes its name even when the read
+  // fails; a project read is remembered as a recent one.
+  void OpenProject(const QString& path);
+  void FillRecentMenu();
+  void OpenRecent(const QString& path);
   bool ChooseFile(QFileDialog* dialog);
   bool Save();
   bool SaveAs();

@@ -121,6 +121,7 @@ class ModalAnswer {
 // What a message box said.
 struct BoxSeen {
   QString Text;
+  QString Informative;
   QMessageBox::Icon Icon = QMessageBox::NoIcon;
 };
 
@@ -141,7 +142,10 @@ inline ModalAnswer::Answer BoxReply(QMessageBox::StandardButton which, BoxSeen* 
   return [which, seen](QWidget* modal) {
     if (seen != nullptr) {
       seen->Text = BoxText(modal);
-      if (auto* box = qobject_cast<QMessageBox*>(modal)) seen->Icon = box->icon();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        seen->Icon = box->icon();
+        seen->Informative = box->informativeText();
+      }
     }
     PressBoxButton(modal, which);
   };

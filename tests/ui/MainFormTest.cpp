@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
+#include <QTimer>
+#include <QDir>
 
 #include <filesystem>
 #include <optional>
@@ -155,7 +157,6 @@ TEST_F(UiTest, OpenAndSaveAsGoThroughTheFileDialogsAndCancelChangesNothing) {
   Press("Открыть...");
   EXPECT_EQ(Cell(Events(), 0, 1), "DI4-R-0");
   EXPECT_EQ(Window->OpenDialog1->windowTitle(), "Загрузить файл...");
-  EXPECT_EQ(Window->OpenDialog1->directory().absolutePath(), QApplication::applicationDirPath());
 
   Press("Новый...");
   Press("Сохранить");  // Yes
@@ -215,12 +216,81 @@ TEST_F(UiTest, ExportReportsTheImageSizeOrTheReasonItFailed) {
   QTest::keyClick(Window.get(), Qt::Key_F9);
   EXPECT_EQ(report.Text, "Экспорт конфигурации завершен: 28 байт.");
   EXPECT_EQ(report.Icon, QMessageBox::Information);
+  EXPECT_EQ(report.Informative, "Записаны файлы:\n" + QString::fromStdString(Dir.File("sms.bin")) + "\n" +
+                                    QString::fromStdString(Dir.File("stdcfg.c")));
   EXPECT_EQ(ReadFile(Dir.File("sms.bin")).size(), 28u);
 
   ::setenv("HOME", Dir.File("no-such-folder").c_str(), 1);
   Press("Экспорт");
   EXPECT_TRUE(error.Text.startsWith("Cannot create file")) << error.Text.toStdString();
   EXPECT_EQ(error.Icon, QMessageBox::Critical);
+}
+
+// Picks entry `key` ('1'..'8', or 0 for Escape) of the pop-up menu that
+// `open` shows, and gives the menu's entries.
+QStringList PickFromMenu(const std::function<void()>& open, char key) {
+  QStringList entries;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr || !menu->isVisible()) return;
+    poll.stop();
+    for (const QAction* action : menu->actions()) entries << action->text();
+    QTest::keyClick(menu, key == 0 ? Qt::Key_Escape : Qt::Key(key));
+  });
+  poll.start(5);
+  open();
+  WaitUntil([&poll] { return !poll.isActive(); }, 2000);
+  return entries;
+}
+
+// The file dialogs start where the user last chose a file, never in the
+// program's folder, and the recent projects outlive the run.
+TEST_F(UiTest, FileDialogsAndRecentProjectsAreKeptAcrossRuns) {
+  std::filesystem::create_directories(Dir.File("Documents"));
+  std::filesystem::create_directories(Dir.File("site"));
+  for (const char* name : {"a.sms", "b.sms"}) std::filesystem::copy_file(Sample, Dir.File("site/") + name);
+  const QString site = QString::fromStdString(Dir.File("site"));
+  QString startedIn;
+  const ModalAnswer::Answer noteFolderAndCancel = [&startedIn](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    startedIn = dialog->directory().absolutePath();
+    dialog->reject();
+  };
+  const auto recent = [this](char key) {
+    Activate();
+    return PickFromMenu([this] { QTest::keyClick(Window.get(), Qt::Key_R, Qt::ControlModifier); }, key);
+  };
+
+  Open("");
+  EXPECT_EQ(recent(0), QStringList{"Список пуст"});
+  {
+    ModalAnswer answers({noteFolderAndCancel, ChooseFile(site + "/a.sms"), ChooseFile(site + "/b.sms")});
+    for (int i = 0; i < 3; ++i) Press("Открыть...");
+    EXPECT_TRUE(answers.Answered());
+  }
+  EXPECT_EQ(startedIn, QString::fromStdString(Dir.File("Documents")));
+
+  Window.reset();  // the next run
+  Open("");
+  {
+    ModalAnswer answers({noteFolderAndCancel});
+    Press("Открыть...");
+  }
+  EXPECT_EQ(startedIn, site);
+  const QString folder = QStringLiteral("  (%1)").arg(QDir::toNativeSeparators(site));
+  EXPECT_EQ(recent('2'), QStringList({"&1 b.sms" + folder, "&2 a.sms" + folder}));
+  EXPECT_EQ(Window->Project->FileName, Dir.File("site/a.sms"));
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (8)");
+
+  std::filesystem::remove(Dir.File("site/b.sms"));
+  BoxSeen gone;
+  ModalAnswer answer(BoxReply(QMessageBox::Ok, &gone));
+  EXPECT_EQ(recent('2'), QStringList({"&1 a.sms" + folder, "&2 b.sms" + folder}));
+  EXPECT_TRUE(gone.Text.contains("не найден")) << gone.Text.toStdString();
+  EXPECT_EQ(Window->Project->FileName, Dir.File("site/a.sms")) << "the open project stays";
+  EXPECT_EQ(recent(0), QStringList{"&1 a.sms" + folder});
 }
 
 // A keyboard alone reaches every command: Tab leaves the tables, a table

@@ -37,6 +37,7 @@ class UiTest : public ::testing::Test {
  public:
   void SetUp() override {
     ::setenv("HOME", Dir.Path.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");  // the settings follow the home folder
     TDlgEvent::LastChosenPin = 0;
   }
 
