@@ -294,6 +294,8 @@ LinkSettings TDlgLoading::FieldLinkSettings() const {
 // limits; the form holds none of these numbers.
 void TDlgLoading::ApplyLimits() {
   Form->Edit1->setText(QString::fromLatin1(limits::DefaultGateway));
+  Form->Edit1->setToolTip(
+      QStringLiteral("Адрес ВЕЛАР: a.b.c.d или a.b.c.d:порт (по умолчанию порт %1)").arg(limits::GatewayPort));
   Offer(Form->CSpinEdit2, limits::Unit, limits::DefaultUnit);
   Offer(Form->CSpinEdit1, limits::Tries, limits::DefaultTries);
   Offer(Form->CSpinEdit3, limits::TimeoutMs, limits::DefaultTimeoutMs);

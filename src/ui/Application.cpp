@@ -1,4 +1,5 @@
 #include "ui/Application.h"
+#include "ui/Accessibility.h"
 #include "ui/CorePath.h"
 
 #include <QFile>
@@ -8,7 +9,7 @@
 
 namespace smsconf {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallAccessibleNames(); }
 
 QString TApplication::TitleFor(const QString& executablePath) {
   const QString name = QFileInfo(executablePath).fileName();
