@@ -3,12 +3,14 @@
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QUndoStack>
 
 #include "limits/Limits.h"
 #include "model/Phonelist.h"
 #include "ui/Application.h"
 #include "ui/DialogEvent.h"
 #include "ui/ModelText.h"
+#include "ui/ProjectChange.h"
 #include "ui/ReportView.h"
 #include "ui_FrameEventList.h"
 
@@ -52,6 +54,39 @@ void CopyFields(const CEvent& from, CEvent& to) {
 bool SameFields(const CEvent& a, const CEvent& b) {
   return a.Pin == b.Pin && a.Neg == b.Neg && a.Delay == b.Delay && a.Text == b.Text && a.Send == b.Send;
 }
+
+std::vector<CEvent> Values(const CEventList& list) {
+  std::vector<CEvent> values;
+  values.reserve(list.Count());
+  for (int row = 0; row < list.Count(); ++row) values.push_back(*list.Get(row));
+  return values;
+}
+
+// An add, an edit or a delete, kept as the whole list before and after: the
+// sort that follows an add or an edit may move other events too (a file's
+// events need not be in order, and equal keys keep theirs), and an undo must
+// give back the very order that a save wrote.
+class TEventsChange : public TProjectChange {
+ public:
+  TEventsChange(TFrmEventList* frame, const QString& text, std::vector<CEvent> before, int beforeRow,
+                std::vector<CEvent> after, int afterRow)
+      : TProjectChange(text),
+        Frame(frame),
+        Before(std::move(before)),
+        After(std::move(after)),
+        BeforeRow(beforeRow),
+        AfterRow(afterRow) {}
+
+  void undo() override { Frame->Restore(Before, BeforeRow); }
+  void redo() override { Frame->Restore(After, AfterRow); }
+
+ private:
+  TFrmEventList* Frame;
+  const std::vector<CEvent> Before;
+  const std::vector<CEvent> After;
+  const int BeforeRow;
+  const int AfterRow;
+};
 
 }  // namespace
 
@@ -126,10 +161,12 @@ void TFrmEventList::ActionAddExecute() {
   dialog.EventData.Pin = TDlgEvent::LastChosenPin;
   if (dialog.exec() != QDialog::Accepted) return;
   auto event = std::make_unique<CEvent>();
-  CEvent* added = event.get();
-  EventList->Add(std::move(event));
-  CopyFields(dialog.EventData, *added);
-  Confirm(added);
+  CopyFields(dialog.EventData, *event);
+  Change(QStringLiteral("Добавить сообщение"), -1, [&] {
+    const CEvent* added = event.get();
+    EventList->Add(std::move(event));
+    return SortAndFind(added);
+  });
 }
 
 void TFrmEventList::ActionEditExecute() {
@@ -140,19 +177,20 @@ void TFrmEventList::ActionEditExecute() {
   CopyFields(*event, dialog.EventData);
   // OK without a change leaves the project unmodified.
   if (dialog.exec() != QDialog::Accepted || SameFields(dialog.EventData, *event)) return;
-  CopyFields(dialog.EventData, *event);
-  Confirm(event);
+  Change(QStringLiteral("Изменить сообщение"), row, [&] {
+    CopyFields(dialog.EventData, *event);
+    return SortAndFind(event);
+  });
 }
 
 // After an add or an edit the list is sorted again, and the event stays
 // selected wherever it moved.
-void TFrmEventList::Confirm(CEvent* event) {
+int TFrmEventList::SortAndFind(const CEvent* event) {
   EventList->Sort();
-  RefreshView();
   for (int row = 0; row < EventList->Count(); ++row) {
-    if (EventList->Get(row) == event) SelectRow(Form->ListView1, row);
+    if (EventList->Get(row) == event) return row;
   }
-  emit Changed();
+  return -1;
 }
 
 void TFrmEventList::ActionDeleteExecute() {
@@ -163,9 +201,24 @@ void TFrmEventList::ActionDeleteExecute() {
                        QStringLiteral("Удалить сообщение \"%1\"?").arg(ShownText(event->Text)),
                        QMessageBox::Yes | QMessageBox::No, window());
   if (question.exec() != QMessageBox::Yes) return;
-  EventList->Remove(event);  // the event handed back is destroyed here
+  Change(QStringLiteral("Удалить сообщение"), row, [&] {
+    EventList->Remove(event);  // the event handed back is destroyed here
+    return -1;
+  });
+}
+
+void TFrmEventList::Change(const QString& text, int row, const std::function<int()>& apply) {
+  std::vector<CEvent> before = Values(*EventList);
+  const int changed = apply();
+  // The stack's first redo shows the change.
+  UndoStack->push(new TEventsChange(this, text, std::move(before), row, Values(*EventList), changed));
+}
+
+void TFrmEventList::Restore(const std::vector<CEvent>& events, int row) {
+  EventList->Clear();
+  for (const CEvent& event : events) EventList->Add(std::make_unique<CEvent>(event));
   RefreshView();
-  emit Changed();
+  SelectRow(Form->ListView1, row);
 }
 
 void TFrmEventList::ActionEditUpdate() {

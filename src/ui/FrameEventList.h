@@ -2,12 +2,15 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "model/Eventlist.h"
 #include "ui/ListViewModel.h"
 
 class QMenu;
+class QUndoStack;
 
 namespace smsconf {
 
@@ -17,7 +20,7 @@ class TFrmEventList;
 
 // The events as a table, kept sorted by input and edge; events are added,
 // edited and deleted through the pop-up menu, the keyboard or a
-// double-click.
+// double-click. Every change goes through the window's undo stack.
 class TFrmEventList : public QWidget {
   Q_OBJECT
 
@@ -26,6 +29,7 @@ class TFrmEventList : public QWidget {
   ~TFrmEventList() override;
 
   CEventList* EventList = nullptr;  // the project's; set before the first refresh
+  QUndoStack* UndoStack = nullptr;  // the window's; set before the first change
 
   void RefreshView();
   QString ListView1Data(int row, int column) const;
@@ -36,14 +40,17 @@ class TFrmEventList : public QWidget {
   void ActionEditUpdate();
   void ActionDeleteUpdate();
 
+  // Puts these events into the list in this order and selects the row, or
+  // none for -1: an undo or a redo of a change.
+  void Restore(const std::vector<CEvent>& events, int row);
+
   QMenu* PopupMenu1;
 
- signals:
-  // An event was added, edited or deleted.
-  void Changed();
-
  private:
-  void Confirm(CEvent* event);
+  // Changes the list through the undo stack: `apply` changes it and gives
+  // the row to select afterwards; `row` is the one to select after an undo.
+  void Change(const QString& text, int row, const std::function<int()>& apply);
+  int SortAndFind(const CEvent* event);
 
   std::unique_ptr<Ui::TFrmEventList> Form;
   TListViewModel* Rows;

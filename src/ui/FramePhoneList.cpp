@@ -1,10 +1,13 @@
 #include "ui/FramePhoneList.h"
 
+#include <QUndoStack>
+
 #include <algorithm>
 
 #include "ui/Application.h"
 #include "ui/DialogPhone.h"
 #include "ui/ModelText.h"
+#include "ui/ProjectChange.h"
 #include "ui/ReportView.h"
 #include "ui_FramePhoneList.h"
 
@@ -15,6 +18,26 @@ namespace {
 constexpr int IdColumnWidth = 40;
 constexpr int NumberColumnWidth = 150;
 constexpr int ListHeight = 160;
+
+// An edit of one slot's number and comment.
+class TPhoneChange : public TProjectChange {
+ public:
+  TPhoneChange(TFrmPhoneList* frame, int row, CPhone before, CPhone after)
+      : TProjectChange(QStringLiteral("Изменить абонента")),
+        Frame(frame),
+        Row(row),
+        Before(std::move(before)),
+        After(std::move(after)) {}
+
+  void undo() override { Frame->Restore(Row, Before); }
+  void redo() override { Frame->Restore(Row, After); }
+
+ private:
+  TFrmPhoneList* Frame;
+  const int Row;
+  const CPhone Before;
+  const CPhone After;
+};
 
 }  // namespace
 
@@ -64,11 +87,15 @@ void TFrmPhoneList::ListView1DblClick() {
   if (dialog.exec() != QDialog::Accepted) return;
   // OK without a change leaves the project unmodified.
   if (dialog.PhoneData.Number == phone.Number && dialog.PhoneData.Comment == phone.Comment) return;
-  phone.Number = dialog.PhoneData.Number;
-  phone.Comment = dialog.PhoneData.Comment;
+  UndoStack->push(new TPhoneChange(this, row, phone, dialog.PhoneData));  // its first redo edits
+}
+
+void TFrmPhoneList::Restore(int row, const CPhone& texts) {
+  CPhone& phone = *PhoneList->Get(row);
+  phone.Number = texts.Number;
+  phone.Comment = texts.Comment;
   RefreshView();
   SelectRow(Form->ListView1, row);
-  emit Changed();
 }
 
 }  // namespace smsconf

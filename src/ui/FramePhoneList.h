@@ -7,6 +7,8 @@
 #include "model/Phonelist.h"
 #include "ui/ListViewModel.h"
 
+class QUndoStack;
+
 namespace smsconf {
 
 namespace Ui {
@@ -14,7 +16,8 @@ class TFrmPhoneList;
 }
 
 // The phone book as a table of the eight slots; a double-click edits the
-// selected slot's number and comment in a dialog.
+// selected slot's number and comment in a dialog, through the window's undo
+// stack.
 class TFrmPhoneList : public QWidget {
   Q_OBJECT
 
@@ -23,14 +26,13 @@ class TFrmPhoneList : public QWidget {
   ~TFrmPhoneList() override;
 
   CPhoneList* PhoneList = nullptr;  // the project's; set before the first refresh
+  QUndoStack* UndoStack = nullptr;  // the window's; set before the first change
 
   void RefreshView();
   QString ListView1Data(int row, int column) const;
   void ListView1DblClick();
-
- signals:
-  // A slot was changed through the dialog.
-  void Changed();
+  // Gives the slot at `row` these texts and selects it: an undo or a redo.
+  void Restore(int row, const CPhone& texts);
 
  private:
   std::unique_ptr<Ui::TFrmPhoneList> Form;

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QToolButton>
+#include <QUndoStack>
 
 #include "files/AtomicFile.h"
 #include "files/ExportPaths.h"
@@ -17,6 +18,7 @@
 #include "ui/Application.h"
 #include "ui/CorePath.h"
 #include "ui/UserSettings.h"
+#include "ui/ProjectChange.h"
 #include "ui_Main.h"
 
 namespace smsconf {
@@ -43,10 +45,28 @@ QFileDialog* MakeFileDialog(QWidget* owner, const char* name, const QString& tit
   return dialog;
 }
 
+// The platform's keys and the two that users bring from elsewhere.
+QList<QKeySequence> RedoKeys() {
+  QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Redo);
+  for (const QKeySequence& key :
+       {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}) {
+    if (!keys.contains(key)) keys << key;
+  }
+  return keys;
+}
+
+// The serial of the change below the stack's place `index`; 0 at the bottom.
+std::uint64_t SerialBelow(const QUndoStack& stack, int index) {
+  const auto* change = index > 0 ? dynamic_cast<const TProjectChange*>(stack.command(index - 1)) : nullptr;
+  return change != nullptr ? change->Serial : 0;
+}
+
 }  // namespace
 
 TMainForm::TMainForm(const std::string& fileName, QWidget* parent)
-    : QWidget(parent), Form(std::make_unique<Ui::TMainForm>()) {
+    : QWidget(parent),
+      Form(std::make_unique<Ui::TMainForm>()),
+      UndoStack(std::make_unique<QUndoStack>()) {
   Form->setupUi(this);
   setWindowIcon(QIcon(QStringLiteral(":/smsconf.png")));
   Form->Splitter1->setStretchFactor(0, 1);
@@ -76,19 +96,33 @@ void TMainForm::BindActions() {
       {Form->ActionSave, &TMainForm::ActionSaveExecute},
       {Form->ActionSaveAs, &TMainForm::ActionSaveAsExecute},
       {Form->ActionLoad, &TMainForm::ActionLoadExecute},
-      {Form->ActionCompile, &TMainForm::ActionCompileExecute}};
+      {Form->ActionCompile, &TMainForm::ActionCompileExecute},
+      {Form->ActionUndo, &TMainForm::ActionUndoExecute},
+      {Form->ActionRedo, &TMainForm::ActionRedoExecute}};
   for (const auto& [action, handler] : handlers) {
     connect(action, &QAction::triggered, this,
             [this, handler = handler] { TApplication::Guarded([this, handler] { (this->*handler)(); }); });
   }
+  // Undo and redo act when the window has the focus; in a dialog's field
+  // the keys are the field's own.
+  Form->ActionUndo->setShortcuts(QKeySequence::Undo);
+  Form->ActionRedo->setShortcuts(RedoKeys());
   connect(Form->ActionRecent, &QAction::triggered, Form->ButtonRecent, &QToolButton::showMenu);
-  addActions({Form->ActionOpen, Form->ActionRecent, Form->ActionSave, Form->ActionSaveAs, Form->ActionCompile});
-  const auto changed = [this] {
-    SetModified(true);
-    ModifiedSinceExport = true;  // the last image no longer shows the project
-  };
-  connect(Form->FrmPhoneList1, &TFrmPhoneList::Changed, this, changed);
-  connect(Form->FrmEventList1, &TFrmEventList::Changed, this, changed);
+  addActions({Form->ActionOpen, Form->ActionRecent, Form->ActionSave, Form->ActionSaveAs, Form->ActionCompile,
+              Form->ActionUndo, Form->ActionRedo});
+  QMenu* popup = Form->FrmEventList1->PopupMenu1;
+  popup->addSeparator();
+  popup->addActions({Form->ActionUndo, Form->ActionRedo});
+
+  QUndoStack* stack = UndoStack.get();
+  Form->ActionUndo->setEnabled(false);
+  Form->ActionRedo->setEnabled(false);
+  connect(stack, &QUndoStack::canUndoChanged, Form->ActionUndo, &QAction::setEnabled);
+  connect(stack, &QUndoStack::canRedoChanged, Form->ActionRedo, &QAction::setEnabled);
+  connect(stack, &QUndoStack::cleanChanged, this, [this](bool clean) { SetModified(!clean); });
+  connect(stack, &QUndoStack::indexChanged, this, [this] { ModifiedSinceExport = !AtExportedState(); });
+  Form->FrmPhoneList1->UndoStack = stack;
+  Form->FrmEventList1->UndoStack = stack;
 }
 
 void TMainForm::FormCreate(const std::string& fileName) {
@@ -102,6 +136,7 @@ void TMainForm::FormCreate(const std::string& fileName) {
   }
   Form->FrmPhoneList1->PhoneList = Project->Phones.get();
   Form->FrmEventList1->EventList = Project->Events.get();
+  MarkExported();  // as far as the window knows: the image's age tells the rest
   RefreshViews();
   ShowTitle();
 }
@@ -115,8 +150,7 @@ void TMainForm::ActionNewExecute() {
   if (!ConfirmDiscard()) return;
   Project->New();
   BegunWithNew = true;
-  SetModified(false);
-  ModifiedSinceExport = true;
+  ForgetChanges();
   RefreshViews();
 }
 
@@ -134,8 +168,7 @@ void TMainForm::OpenProject(const QString& path) {
   ShowTitle();  // a failed open keeps the chosen name
   Project->Load();
   BegunWithNew = false;
-  SetModified(false);
-  ModifiedSinceExport = true;
+  ForgetChanges();
   RefreshViews();
   RememberProject(path);
 }
@@ -172,6 +205,16 @@ void TMainForm::OpenRecent(const QString& path) {
   if (!ConfirmDiscard()) return;
   OpenProject(path);
 }
+
+void TMainForm::ForgetChanges() {
+  ExportedIndex = -1;  // the image shows another project
+  UndoStack->clear();  // clean again: the title loses its mark
+  ModifiedSinceExport = true;
+}
+
+void TMainForm::ActionUndoExecute() { UndoStack->undo(); }
+
+void TMainForm::ActionRedoExecute() { UndoStack->redo(); }
 
 void TMainForm::ActionSaveExecute() { Save(); }
 
@@ -210,7 +253,8 @@ bool TMainForm::SaveProject() {
 void TMainForm::WriteProject() {
   Project->Save();
   BegunWithNew = false;
-  SetModified(false);
+  UndoStack->setClean();  // the title loses its mark
+  ShowTitle();            // and may name another file
   RememberProject(QtPath(Project->FileName.c_str()));
 }
 
@@ -233,6 +277,19 @@ void TMainForm::ShowTitle() {
                                                  : QFileInfo(QtPath(Project->FileName.c_str())).fileName();
   setWindowTitle(name + (Modified ? QStringLiteral("*") : QString()) + QStringLiteral(" — ") +
                  TApplication::Title());
+}
+
+void TMainForm::MarkExported() {
+  ExportedIndex = UndoStack->index();
+  ExportedSerial = SerialBelow(*UndoStack, ExportedIndex);
+  ModifiedSinceExport = false;
+}
+
+// The same place on the stack is the same project only while the change
+// below it is the same: an undo and a new change put another one there.
+bool TMainForm::AtExportedState() const {
+  const int index = UndoStack->index();
+  return index == ExportedIndex && SerialBelow(*UndoStack, index) == ExportedSerial;
 }
 
 bool TMainForm::ChooseFile(QFileDialog* dialog) {
@@ -272,7 +329,7 @@ QString TMainForm::StaleImageReason() const {
 
 void TMainForm::ActionCompileExecute() {
   const std::int32_t size = Project->Compile(DefaultSourcePath());
-  ModifiedSinceExport = false;
+  MarkExported();
   ExportedInRun = true;
   QMessageBox report(QMessageBox::Information, TApplication::Title(),
                      QStringLiteral("Экспорт конфигурации завершен: %1 байт.").arg(size),

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -9,6 +10,7 @@
 
 class QFileDialog;
 class QMenu;
+class QUndoStack;
 
 namespace smsconf {
 
@@ -27,11 +29,13 @@ class TMainForm : public QWidget {
   ~TMainForm() override;
 
   std::unique_ptr<CProject> Project;
-  // Set by any change to a phone or an event; cleared by a new project, a
-  // successful open and a successful save. The window's title shows it.
+  // Set while the project differs from the last save, the opening or the
+  // new project: the undo stack is away from its clean state. The window's
+  // title shows it.
   bool Modified = false;
-  // Set by every change to the project's content; cleared by a successful
-  // export, after which the image file holds what the window shows.
+  // Clear while the image file holds what the window shows, as far as the
+  // window knows: the undo stack stands where the last export, or the
+  // start-up, left it. A new project and an opened one set it.
   bool ModifiedSinceExport = false;
   bool ExportedInRun = false;  // the image file's time says nothing after that
 
@@ -41,6 +45,8 @@ class TMainForm : public QWidget {
   void ActionSaveAsExecute();
   void ActionLoadExecute();
   void ActionCompileExecute();
+  void ActionUndoExecute();
+  void ActionRedoExecute();
 
   QFileDialog* OpenDialog1;
   QFileDialog* SaveDialog1;
@@ -67,6 +73,11 @@ class TMainForm : public QWidget {
   void WriteProject();
   bool ConfirmReplace();
   void SetModified(bool modified);
+  // A new project or an opened one: its changes start afresh.
+  void ForgetChanges();
+  // Notes where the undo stack stands when the image file holds the project.
+  void MarkExported();
+  bool AtExportedState() const;
   // "pumping-station.sms* — Smsconf": the file that "Сохранить" writes, and
   // whether the project has changed since.
   void ShowTitle();
@@ -80,6 +91,13 @@ class TMainForm : public QWidget {
   // "Новый..." keeps the file name, so the first save of the new project
   // would silently replace the file that was open: it asks first.
   bool BegunWithNew = false;
+  // Every change to the project's content, one project at a time; destroyed
+  // before the project. Its clean state is the last save.
+  std::unique_ptr<QUndoStack> UndoStack;
+  // Where the stack stood at the last export: its index and the serial of
+  // the change below it (0 at the bottom); index -1: nowhere.
+  int ExportedIndex = -1;
+  std::uint64_t ExportedSerial = 0;
 };
 
 // The program's start: the application object, the main window for the

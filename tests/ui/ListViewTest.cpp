@@ -85,10 +85,12 @@ TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
   DoubleClick(events, 1);
   EXPECT_EQ(Cell(events, 1, 9), "+");
 
-  // The pop-up menu offers the three commands; Delete asks first.
+  // The pop-up menu offers the three commands, and the window's undo and
+  // redo; Delete asks first.
   const QList<QAction*> menu = Window->findChild<QMenu*>("PopupMenu1")->actions();
-  ASSERT_EQ(menu.size(), 4);
-  EXPECT_EQ(menu[0]->text() + menu[1]->text() + menu[3]->text(), "Добавить...ПравкаУдалить...");
+  ASSERT_EQ(menu.size(), 7);
+  EXPECT_EQ(menu[0]->text() + menu[1]->text() + menu[3]->text() + menu[5]->text() + menu[6]->text(),
+            "Добавить...ПравкаУдалить...ОтменитьПовторить");
   EXPECT_EQ(menu[0]->shortcut(), QKeySequence("Ctrl+N"));
   BoxSeen no;
   BoxSeen yes;

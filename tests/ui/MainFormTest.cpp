@@ -416,11 +416,182 @@ TEST_F(UiTest, EveryControlOfEveryWindowIsNamedByWhatItIs) {
   EXPECT_EQ(table->columnDescription(1), "Триггер");
 }
 
+// The keys of the window's undo and redo.
+void Key(UiTest& t, QKeyCombination key) {
+  t.Activate();
+  QTest::keyClick(t.Window.get(), key.key(), key.keyboardModifiers());
+}
+const QKeyCombination Undo = Qt::CTRL | Qt::Key_Z;
+const QKeyCombination Redo = Qt::CTRL | Qt::Key_Y;
+const QKeyCombination RedoToo = Qt::CTRL | Qt::SHIFT | Qt::Key_Z;
+
+// One change, undone and redone: the table it is in shows the rows before
+// it after an undo, and those after it after a redo, with the changed row
+// selected as after the change itself (-1: none).
+struct UndoCase {
+  const char* Name;
+  std::function<void(UiTest&)> Change;
+  bool InPhones;
+  QStringList Before;
+  int BeforeRow;
+  QStringList After;
+  int AfterRow;
+};
+
+// The project's events stand out of order, as a file may hold them, and
+// two share input and edge: an undo gives back the order that was saved.
+const char* const UndoProject =
+    "[Phone5]\r\nNumber=+7111\r\nComment=old\r\n"
+    "[Event0]\r\nPin=5\r\nText=c\r\n[Event1]\r\nPin=1\r\nText=a\r\n[Event2]\r\nPin=1\r\nText=b\r\n";
+
+const UndoCase UndoCases[] = {
+    {"add", [](UiTest& t) { t.AddEvent({.Pin = 3, .Text = "new"}); }, false,
+     {"DI5-R-0 c", "DI1-R-0 a", "DI1-R-0 b"}, -1,
+     {"DI1-R-0 a", "DI1-R-0 b", "DI3-R-0 new", "DI5-R-0 c"}, 2},
+    {"edit",
+     [](UiTest& t) {
+       ModalAnswer answer(UiTest::EnterEvent({.Pin = 7, .Text = "a"}));
+       UiTest::DoubleClick(t.Events(), 1);
+     },
+     false, {"DI5-R-0 c", "DI1-R-0 a", "DI1-R-0 b"}, 1, {"DI1-R-0 b", "DI5-R-0 c", "DI7-R-0 a"}, 2},
+    {"delete",
+     [](UiTest& t) {
+       ModalAnswer answer(BoxReply(QMessageBox::Yes));
+       t.Events()->setFocus();
+       SelectRow(t.Events(), 2);
+       QTest::keyClick(t.Events(), Qt::Key_Delete);
+     },
+     false, {"DI5-R-0 c", "DI1-R-0 a", "DI1-R-0 b"}, 2, {"DI5-R-0 c", "DI1-R-0 a"}, -1},
+    {"phone",
+     [](UiTest& t) {
+       ModalAnswer answer([](QWidget* dialog) {
+         Named<QLineEdit>(dialog, "Номер:")->setText("+7222");
+         Named<QLineEdit>(dialog, "Коммент:")->setText("new");
+         Click(dialog, "OK");
+       });
+       UiTest::DoubleClick(t.Phones(), 5);
+     },
+     true, {"5 +7111 old"}, 5, {"5 +7222 new"}, 5},
+};
+
+// The rows as the user reads them: events by trigger and text, phone slots
+// by ID, number and comment, blank slots left out.
+QStringList Rows(QTableView* view, bool phones) {
+  QStringList rows;
+  for (int row = 0; row < view->model()->rowCount(); ++row) {
+    const auto cell = [view, row](int column) { return view->model()->index(row, column).data().toString(); };
+    if (!phones) {
+      rows << cell(1) + " " + cell(10);
+    } else if (!cell(1).isEmpty() || !cell(2).isEmpty()) {
+      rows << cell(0) + " " + cell(1) + " " + cell(2);
+    }
+  }
+  return rows;
+}
+
+TEST_F(UiTest, ChangesAreUndoneAndRedoneWithTheirRowSelected) {
+  const std::string path = Dir.File("p.sms");
+  WriteFile(path, UndoProject);
+  for (const UndoCase& c : UndoCases) {
+    SCOPED_TRACE(c.Name);
+    Open(path);
+    QTableView* table = c.InPhones ? Phones() : Events();
+    QAction* undo = Window->findChild<QAction*>("ActionUndo");
+    QAction* redo = Window->findChild<QAction*>("ActionRedo");
+    ASSERT_TRUE(undo != nullptr && redo != nullptr);
+    EXPECT_FALSE(undo->isEnabled());
+    const auto expect = [&](const char* step, const QStringList& rows, int selected, bool marked) {
+      SCOPED_TRACE(step);
+      EXPECT_EQ(Rows(table, c.InPhones), rows);
+      EXPECT_EQ(SelectedRow(table), selected);
+      EXPECT_EQ(Window->windowTitle().startsWith("p.sms* "), marked) << Window->windowTitle().toStdString();
+      EXPECT_EQ(undo->isEnabled(), marked);
+      EXPECT_EQ(redo->isEnabled(), !marked);
+    };
+    c.Change(*this);
+    expect("changed", c.After, c.AfterRow, true);
+    Key(*this, Undo);
+    expect("undone", c.Before, c.BeforeRow, false);
+    Key(*this, Redo);
+    expect("redone", c.After, c.AfterRow, true);
+    Key(*this, Undo);
+    Key(*this, RedoToo);
+    expect("redone by Ctrl+Shift+Z", c.After, c.AfterRow, true);
+  }
+}
+
+// The title's mark follows the undo stack to and from the last save, and
+// the image counts as the project's again when an undo returns to the last
+// export; a new project and an opened one start without changes to undo.
+struct UndoStep {
+  const char* Name;
+  std::function<void(UiTest&)> Do;
+  int Events;
+  bool Marked;
+  bool Stale;  // ModifiedSinceExport
+  bool CanUndo;
+};
+
+TEST_F(UiTest, TheUndoStackKnowsTheSavedAndTheExportedProject) {
+  const QString file = QString::fromStdString(Dir.File("s.sms"));
+  const auto add = [](const char* text) {
+    return [text](UiTest& t) { t.AddEvent({.Pin = 2, .Text = text}); };
+  };
+  const auto key = [](QKeyCombination k) { return [k](UiTest& t) { Key(t, k); }; };
+  const auto exportImage = [](UiTest& t) {
+    ModalAnswer report(BoxReply(QMessageBox::Ok));
+    t.Press("Экспорт");
+  };
+  const UndoStep steps[] = {
+      {"add a", add("a"), 1, true, true, true},
+      {"save", [](UiTest& t) { t.Press("Сохранить"); }, 1, false, true, true},
+      {"export", exportImage, 1, false, false, true},
+      {"add b", add("b"), 2, true, true, true},
+      {"undo b: the saved and exported project", key(Undo), 1, false, false, true},
+      {"undo a: past both", key(Undo), 0, true, true, false},
+      {"redo a", key(Redo), 1, false, false, true},
+      {"undo a again", key(Undo), 0, true, true, false},
+      {"add c where a stood", add("c"), 1, true, true, true},
+      {"undo c", key(Undo), 0, true, true, false},
+      {"export the empty project", exportImage, 0, true, false, false},
+      {"new, not saved",
+       [](UiTest& t) {
+         ModalAnswer no(BoxReply(QMessageBox::No));
+         t.Press("Новый...");
+       },
+       0, false, true, false},
+      {"add d", add("d"), 1, true, true, true},
+      {"undo d: empty, but not the exported project", key(Undo), 0, false, true, false},
+      {"redo d", key(Redo), 1, true, true, true},
+      {"open, not saved",
+       [file](UiTest& t) {
+         ModalAnswer answers({BoxReply(QMessageBox::No), UiTest::ChooseFile(file)});
+         t.Press("Открыть...");
+       },
+       1, false, true, false},
+      {"undo after open", key(Undo), 1, false, true, false},
+  };
+  Open(file.toStdString());
+  QAction* undo = Window->findChild<QAction*>("ActionUndo");
+  ASSERT_NE(undo, nullptr);
+  for (const UndoStep& step : steps) {
+    SCOPED_TRACE(step.Name);
+    step.Do(*this);
+    EXPECT_EQ(Window->Project->Events->Count(), step.Events);
+    EXPECT_EQ(Window->windowTitle().startsWith("s.sms* "), step.Marked) << Window->windowTitle().toStdString();
+    EXPECT_EQ(Window->Modified, step.Marked);
+    EXPECT_EQ(Window->ModifiedSinceExport, step.Stale);
+    EXPECT_EQ(undo->isEnabled(), step.CanUndo);
+  }
+  EXPECT_EQ(Cell(Events(), 0, 10), "a") << "the file holds what was saved";
+}
+
 enum class Image { Newer, Older, Missing };  // than the project file
+enum class Edit { None, Added, Undone };      // an event added after the project was opened
 
 struct StaleCase {
   const char* Name;
-  bool Edited;       // an event added after the project was opened
+  Edit Edited;
   Image Age;
   std::optional<QMessageBox::StandardButton> Answer;  // none: not asked
   bool Exported;
@@ -428,12 +599,13 @@ struct StaleCase {
 };
 
 const StaleCase StaleCases[] = {
-    {"image newer, unchanged", false, Image::Newer, std::nullopt, false, true},
-    {"event added, yes", true, Image::Newer, QMessageBox::Yes, true, true},
-    {"event added, no", true, Image::Newer, QMessageBox::No, false, true},
-    {"event added, cancel", true, Image::Newer, QMessageBox::Cancel, false, false},
-    {"image older than the project file", false, Image::Older, QMessageBox::No, false, true},
-    {"no image at all", false, Image::Missing, QMessageBox::No, false, true},
+    {"image newer, unchanged", Edit::None, Image::Newer, std::nullopt, false, true},
+    {"event added and undone", Edit::Undone, Image::Newer, std::nullopt, false, true},
+    {"event added, yes", Edit::Added, Image::Newer, QMessageBox::Yes, true, true},
+    {"event added, no", Edit::Added, Image::Newer, QMessageBox::No, false, true},
+    {"event added, cancel", Edit::Added, Image::Newer, QMessageBox::Cancel, false, false},
+    {"image older than the project file", Edit::None, Image::Older, QMessageBox::No, false, true},
+    {"no image at all", Edit::None, Image::Missing, QMessageBox::No, false, true},
 };
 
 // "Загрузить в АУ..." sends the image file; one that may not be the
@@ -456,7 +628,8 @@ TEST_F(UiTest, LoadingAStaleImageAsksToExportFirst) {
     imageFile.close();
     if (c.Age == Image::Missing) imageFile.remove();
     Open(project);  // a new run, which has exported nothing yet
-    if (c.Edited) AddEvent({.Pin = 7, .Text = "new"});
+    if (c.Edited != Edit::None) AddEvent({.Pin = 7, .Text = "new"});
+    if (c.Edited == Edit::Undone) Key(*this, Undo);
     const std::string before = ReadFile(image);
 
     BoxSeen question;
