@@ -1,5 +1,6 @@
 #include "ui/DialogEvent.h"
 
+#include <QListWidget>
 #include <QListWidgetItem>
 #include <QScreen>
 
@@ -17,6 +18,8 @@ namespace {
 
 constexpr int RisingItem = 0;
 constexpr int FallingItem = 1;
+constexpr int RecipientNameChars = 60;
+constexpr int RecipientMargin = 4;
 
 QString InputName(std::int32_t pin) { return QStringLiteral("DI%1").arg(pin); }
 
@@ -66,6 +69,16 @@ void TDlgEvent::FormShow() {
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState((EventData.Send >> slot) & 1 ? Qt::Checked : Qt::Unchecked);
   }
+  FitRecipients();
+}
+
+// The recipient list widens for the slots' names, as far as a name of
+// RecipientNameChars characters; a longer one scrolls.
+void TDlgEvent::FitRecipients() {
+  QListWidget* list = Form->CheckListBox1;
+  const int names = list->sizeHintForColumn(0) + 2 * list->frameWidth() + RecipientMargin;
+  list->setMinimumWidth(std::min(names, list->fontMetrics().averageCharWidth() * RecipientNameChars));
+  FixSize();
 }
 
 // Who a recipient box sends to: "0  +79161234567  Иванов", the slot's

@@ -42,6 +42,7 @@ class TDlgEvent : public TModalDialog {
  private:
   void ShowPin(std::int32_t pin);
   QString RecipientText(int slot) const;
+  void FitRecipients();
   void TickAll(bool ticked);
 
   std::unique_ptr<Ui::TDlgEvent> Form;

@@ -145,14 +145,18 @@ TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
   EXPECT_EQ(Cell(phones, 5, 2), "Дежурный");
   EXPECT_EQ(Window->Project->Phones->Get(5)->Comment, text::Cp1251("Дежурный"));
 
-  // The event dialog names each recipient slot, on an add and on an edit.
-  Window->Project->Phones->Get(2)->Comment = text::Cp1251("Склад");
-  const QStringList named{"0  (пусто)", "2  (нет номера)  Склад", "5  891612345678  Дежурный"};
+  // The event dialog names each recipient slot, whole, on an add and on an
+  // edit.
+  Window->Project->Phones->Get(2)->Comment = text::Cp1251("Склад готовой продукции");
+  const QStringList named{"0  (пусто)", "2  (нет номера)  Склад готовой продукции",
+                          "5  891612345678  Дежурный"};
   QStringList onAdd;
   QStringList onEdit;
   const auto names = [](QStringList* seen) {
     return [seen](QWidget* dialog) {
-      for (int slot : {0, 2, 5}) *seen << Recipients(dialog)->item(slot)->text();
+      QListWidget* list = Recipients(dialog);
+      for (int slot : {0, 2, 5}) *seen << list->item(slot)->text();
+      EXPECT_LE(list->sizeHintForColumn(0), list->viewport()->width());
       EnterEvent({.Text = "a"})(dialog);
     };
   };
@@ -274,12 +278,18 @@ TEST_F(UiTest, AddingPastTheImageAsksFirst) {
   Open(Dir.File("p.sms"));
   AddEvent({.Text = "255th"});
   BoxSeen question;
-  ModalAnswer answers({BoxReply(QMessageBox::No, &question), BoxReply(QMessageBox::Yes),
-                       EnterEvent({.Text = "256th"})});
+  bool noByDefault = false;
+  ModalAnswer answers({[&](QWidget* box) {
+                         noByDefault = static_cast<QMessageBox*>(box)->defaultButton() ==
+                                       static_cast<QMessageBox*>(box)->button(QMessageBox::No);
+                         BoxReply(QMessageBox::No, &question)(box);
+                       },
+                       BoxReply(QMessageBox::Yes), EnterEvent({.Text = "256th"})});
   Activate();
   QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
   EXPECT_EQ(question.Text, "Образ вмещает не более 255 сообщений, а в проекте их уже 255: экспорт откажет, "
                            "пока лишние не удалены.\nВсё равно добавить сообщение?");
+  EXPECT_TRUE(noByDefault);
   EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (255)");
   Activate();
   QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
