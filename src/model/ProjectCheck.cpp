@@ -1,6 +1,7 @@
 #include "model/ProjectCheck.h"
 
 #include "files/FileBytes.h"
+#include "image/ImageFormat.h"
 #include "limits/Limits.h"
 #include "model/IniFile.h"
 #include "model/Phonelist.h"
@@ -136,9 +137,9 @@ class ProjectChecker {
       const std::string section = "Phone" + std::to_string(slot);
       CPhone& phone = Read.Phones[static_cast<std::size_t>(slot)];
       phone.ID = slot;
-      phone.Number = CheckText(section, "Number", false);
+      phone.Number = CheckText(section, "Number");
       CheckNumber(section, phone.Number);
-      phone.Comment = CheckText(section, "Comment", false);
+      phone.Comment = CheckText(section, "Comment");
     }
   }
 
@@ -171,16 +172,20 @@ class ProjectChecker {
             "Neg " + std::to_string(neg) + " is neither 0 (rising) nor 1 (falling); read as falling");
       }
       event.Pin = CheckInteger(section, "Pin");
-      CheckRange(section, "Pin", event.Pin, limits::Input, " is outside the inputs " + Span(limits::Input));
       event.Delay = CheckInteger(section, "Delay");
-      CheckRange(section, "Delay", event.Delay, limits::DelaySeconds,
-                 " is outside " + Span(limits::DelaySeconds) + " seconds");
       const std::int32_t send = CheckInteger(section, "Send");
       event.Send = static_cast<std::uint8_t>(send);
       CheckRange(section, "Send", send, Recipients,
                  " is outside " + Span(Recipients) + "; only its low 8 bits count: " + std::to_string(event.Send));
       CheckRecipients(section, event.Send);
-      event.Text = CheckText(section, "Text", true);
+      event.Text = CheckText(section, "Text");
+      for (ProjectFinding& finding : CheckEventValues(event)) {
+        Add(Ini.KeyLine(section, finding.Key), section, finding.Key, std::move(finding.Message));
+      }
+      // Said once, at the first event the image has no room for.
+      if (ImageHoldsEvents(i) && !ImageHoldsEvents(i + 1)) {
+        Add(Ini.SectionLine(section), section, "", TooManyEventsMessage(EventCount));
+      }
     }
   }
 
@@ -218,17 +223,12 @@ class ProjectChecker {
   }
 
   // The text as read; a missing key reads as empty.
-  std::string CheckText(const std::string& section, const char* key, bool limited) {
+  std::string CheckText(const std::string& section, const char* key) {
     if (!Ini.ValueExists(section, key)) return {};
     std::string value = Ini.ReadString(section, key, "");
     const std::uint32_t line = Ini.KeyLine(section, key);
     if (LooksLikeUtf8(value)) Add(line, section, key, "the text looks like UTF-8, not Windows-1251");
     if (HasControlBytes(value)) Add(line, section, key, "the text holds control bytes");
-    if (limited && value.size() > static_cast<std::size_t>(limits::TextLength)) {
-      Add(line, section, key,
-          "the text has " + std::to_string(value.size()) + " characters, more than the " +
-              std::to_string(limits::TextLength) + " the event dialog allows");
-    }
     return value;
   }
 
@@ -243,6 +243,30 @@ class ProjectChecker {
 };
 
 }  // namespace
+
+std::vector<ProjectFinding> CheckEventValues(const CEvent& event) {
+  std::vector<ProjectFinding> findings;
+  const auto outside = [&findings](const char* key, std::int32_t value, limits::Range range, std::string what) {
+    if (!range.Holds(value)) findings.push_back({0, "", key, key + (" " + std::to_string(value)) + what});
+  };
+  outside("Pin", event.Pin, limits::Input, " is outside the inputs " + Span(limits::Input));
+  outside("Delay", event.Delay, limits::DelaySeconds, " is outside " + Span(limits::DelaySeconds) + " seconds");
+  if (event.Text.size() > static_cast<std::size_t>(limits::TextLength)) {
+    findings.push_back({0, "", "Text",
+                        "the text has " + std::to_string(event.Text.size()) + " characters, more than the " +
+                            std::to_string(limits::TextLength) + " the event dialog allows"});
+  }
+  return findings;
+}
+
+bool ImageHoldsEvents(std::int32_t count) {
+  return count <= static_cast<std::int64_t>(imageformat::LargestCount);
+}
+
+std::string TooManyEventsMessage(std::int32_t count) {
+  return "the image holds at most " + std::to_string(imageformat::LargestCount) +
+         " events; export refuses a project of " + std::to_string(count);
+}
 
 std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead* read) {
   ProjectRead unused;

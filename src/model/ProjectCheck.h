@@ -36,4 +36,15 @@ struct ProjectRead {
 std::vector<ProjectFinding> CheckProjectFile(const std::string& path, ProjectRead* read = nullptr);
 std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead* read = nullptr);
 
+// The values of one event that the event dialog would not offer: an input,
+// a delay or a text length outside its limits. One finding per such key
+// ("Pin", "Delay", "Text"), worded as the check words it; no line and no
+// section.
+std::vector<ProjectFinding> CheckEventValues(const CEvent& event);
+
+// Whether the configuration image has room for `count` events, and what the
+// check says of a project with more.
+bool ImageHoldsEvents(std::int32_t count);
+std::string TooManyEventsMessage(std::int32_t count);
+
 }  // namespace smsconf

@@ -1,5 +1,6 @@
 #include "ui/DialogEvent.h"
 
+#include <QListWidget>
 #include <QListWidgetItem>
 #include <QScreen>
 
@@ -17,6 +18,8 @@ namespace {
 
 constexpr int RisingItem = 0;
 constexpr int FallingItem = 1;
+constexpr int RecipientNameChars = 60;
+constexpr int RecipientMargin = 4;
 
 QString InputName(std::int32_t pin) { return QStringLiteral("DI%1").arg(pin); }
 
@@ -62,10 +65,33 @@ void TDlgEvent::FormShow() {
   Form->Edit1->setText(text);
   Form->CheckListBox1->clear();
   for (int slot = 0; slot < PhoneSlotCount; ++slot) {
-    auto* item = new QListWidgetItem(QString::number(slot), Form->CheckListBox1);
+    auto* item = new QListWidgetItem(RecipientText(slot), Form->CheckListBox1);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState((EventData.Send >> slot) & 1 ? Qt::Checked : Qt::Unchecked);
   }
+  FitRecipients();
+}
+
+// The recipient list widens for the slots' names, as far as a name of
+// RecipientNameChars characters; a longer one scrolls.
+void TDlgEvent::FitRecipients() {
+  QListWidget* list = Form->CheckListBox1;
+  const int names = list->sizeHintForColumn(0) + 2 * list->frameWidth() + RecipientMargin;
+  list->setMinimumWidth(std::min(names, list->fontMetrics().averageCharWidth() * RecipientNameChars));
+  FixSize();
+}
+
+// Who a recipient box sends to: "0  +79161234567  Иванов", the slot's
+// number and comment after its ID.
+QString TDlgEvent::RecipientText(int slot) const {
+  QString text = QString::number(slot);
+  if (PhoneList == nullptr) return text;
+  const CPhone& phone = *PhoneList->Get(slot);
+  if (phone.Number.empty() && phone.Comment.empty()) return text + QStringLiteral("  (пусто)");
+  text += QStringLiteral("  ") +
+          (phone.Number.empty() ? QStringLiteral("(нет номера)") : ShownText(phone.Number, ShownTextLimit));
+  if (!phone.Comment.empty()) text += QStringLiteral("  ") + ShownText(phone.Comment, ShownTextLimit);
+  return text;
 }
 
 // An input outside the list can come from a project file; it gets an item

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "model/Event.h"
+#include "model/Phonelist.h"
 #include "ui/ModalDialog.h"
 
 namespace smsconf {
@@ -21,6 +22,9 @@ class TDlgEvent : public TModalDialog {
   ~TDlgEvent() override;
 
   CEvent EventData;
+  // The project's phone slots, which the recipient list names; without
+  // them it shows the bare slot numbers.
+  const CPhoneList* PhoneList = nullptr;
 
   // The input of the event last confirmed with OK in any event dialog of
   // this run; a new event starts on it.
@@ -37,6 +41,8 @@ class TDlgEvent : public TModalDialog {
 
  private:
   void ShowPin(std::int32_t pin);
+  QString RecipientText(int slot) const;
+  void FitRecipients();
   void TickAll(bool ticked);
 
   std::unique_ptr<Ui::TDlgEvent> Form;

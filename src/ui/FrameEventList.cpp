@@ -5,8 +5,10 @@
 #include <QMessageBox>
 #include <QUndoStack>
 
+#include "image/ImageFormat.h"
 #include "limits/Limits.h"
 #include "model/Phonelist.h"
+#include "model/ProjectCheck.h"
 #include "ui/Application.h"
 #include "ui/DialogEvent.h"
 #include "ui/ModelText.h"
@@ -37,7 +39,7 @@ std::vector<int> Widths(const QWidget* view) {
   widest.Neg = true;
   widest.Pin = limits::Input.Max;
   widest.Delay = limits::DelaySeconds.Max;
-  std::vector<int> widths{ColumnWidthFor(view, IdColumnWidth, "000"),
+  std::vector<int> widths{ColumnWidthFor(view, IdColumnWidth, "00000"),
                           ColumnWidthFor(view, TriggerColumnWidth, TriggerText(widest))};
   widths.insert(widths.end(), PhoneSlotCount, ColumnWidthFor(view, SlotColumnWidth, "+"));
   return widths;
@@ -98,7 +100,7 @@ TFrmEventList::TFrmEventList(QWidget* parent)
     : QWidget(parent),
       Form(std::make_unique<Ui::TFrmEventList>()),
       Rows(new TListViewModel(Captions(),
-                              [this](int row, int column) { return ListView1Data(row, column); },
+                              [this](int row, int column, int role) { return ListView1Data(row, column, role); },
                               this)) {
   Form->setupUi(this);
   SetUpCaptionLabel(Form->Label1);
@@ -138,14 +140,29 @@ void TFrmEventList::RefreshView() {
   Form->Label1->setText(QStringLiteral("Сообщения (%1)").arg(count));
 }
 
-QString TFrmEventList::ListView1Data(int row, int column) const {
+QString TFrmEventList::ListView1Data(int row, int column, int role) const {
   if (EventList == nullptr || row >= EventList->Count()) return {};
   const CEvent& event = *EventList->Get(row);
+  if (role == TListViewModel::WarningRole) return Warning(event, row, column);
+  if (role != Qt::DisplayRole) return {};
   if (column == 0) return QString::number(row);
   if (column == TriggerColumn) return TriggerText(event);
-  if (column == TextColumn) return ShownText(event.Text);
+  if (column == TextColumn) return ShownText(event.Text, ShownTextLimit);
   const int slot = column - FirstSlotColumn;
   return (event.Send >> slot) & 1 ? QStringLiteral("+") : QString();
+}
+
+// What the project check says of the cell's value: of the row's place past
+// the image's capacity in the Id column, of the input and the delay in the
+// trigger column, and of the text's length in the text column.
+QString TFrmEventList::Warning(const CEvent& event, int row, int column) const {
+  if (column == 0) return ImageHoldsEvents(row + 1) ? QString() : ShownText(TooManyEventsMessage(EventList->Count()));
+  if (column != TriggerColumn && column != TextColumn) return {};
+  QStringList lines;
+  for (const ProjectFinding& finding : CheckEventValues(event)) {
+    if ((finding.Key == "Text") == (column == TextColumn)) lines << ShownText(finding.Message);
+  }
+  return lines.join(u'\n');
 }
 
 void TFrmEventList::ListView1DblClick() {
@@ -157,7 +174,9 @@ void TFrmEventList::ListView1DblClick() {
 }
 
 void TFrmEventList::ActionAddExecute() {
+  if (!ImageHoldsEvents(EventList->Count() + 1) && !ConfirmAddPastImage()) return;
   TDlgEvent dialog(this);
+  dialog.PhoneList = PhoneList;
   dialog.EventData.Pin = TDlgEvent::LastChosenPin;
   if (dialog.exec() != QDialog::Accepted) return;
   auto event = std::make_unique<CEvent>();
@@ -174,6 +193,7 @@ void TFrmEventList::ActionEditExecute() {
   if (row < 0) return;
   CEvent* event = EventList->Get(row);
   TDlgEvent dialog(this);
+  dialog.PhoneList = PhoneList;
   CopyFields(*event, dialog.EventData);
   // OK without a change leaves the project unmodified.
   if (dialog.exec() != QDialog::Accepted || SameFields(dialog.EventData, *event)) return;
@@ -193,12 +213,25 @@ int TFrmEventList::SortAndFind(const CEvent* event) {
   return -1;
 }
 
+// An event past the image's capacity makes export refuse the project until
+// events are deleted; the user hears so before typing one, and may go on.
+bool TFrmEventList::ConfirmAddPastImage() {
+  QMessageBox question(QMessageBox::Warning, TApplication::Title(),
+                       QStringLiteral("Образ вмещает не более %1 сообщений, а в проекте их уже %2: экспорт "
+                                      "откажет, пока лишние не удалены.\nВсё равно добавить сообщение?")
+                           .arg(imageformat::LargestCount)
+                           .arg(EventList->Count()),
+                       QMessageBox::Yes | QMessageBox::No, window());
+  question.setDefaultButton(QMessageBox::No);
+  return question.exec() == QMessageBox::Yes;
+}
+
 void TFrmEventList::ActionDeleteExecute() {
   const int row = SelectedRow(Form->ListView1);
   if (row < 0) return;
   CEvent* event = EventList->Get(row);
   QMessageBox question(QMessageBox::Warning, TApplication::Title(),
-                       QStringLiteral("Удалить сообщение \"%1\"?").arg(ShownText(event->Text)),
+                       QStringLiteral("Удалить сообщение \"%1\"?").arg(ShownText(event->Text, ShownTextLimit)),
                        QMessageBox::Yes | QMessageBox::No, window());
   if (question.exec() != QMessageBox::Yes) return;
   Change(QStringLiteral("Удалить сообщение"), row, [&] {

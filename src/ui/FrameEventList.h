@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/Eventlist.h"
+#include "model/Phonelist.h"
 #include "ui/ListViewModel.h"
 
 class QMenu;
@@ -30,9 +31,11 @@ class TFrmEventList : public QWidget {
 
   CEventList* EventList = nullptr;  // the project's; set before the first refresh
   QUndoStack* UndoStack = nullptr;  // the window's; set before the first change
+  // The project's, whose slots the event dialog names as recipients.
+  const CPhoneList* PhoneList = nullptr;
 
   void RefreshView();
-  QString ListView1Data(int row, int column) const;
+  QString ListView1Data(int row, int column, int role) const;
   void ListView1DblClick();
   void ActionAddExecute();
   void ActionEditExecute();
@@ -51,6 +54,8 @@ class TFrmEventList : public QWidget {
   // the row to select afterwards; `row` is the one to select after an undo.
   void Change(const QString& text, int row, const std::function<int()>& apply);
   int SortAndFind(const CEvent* event);
+  bool ConfirmAddPastImage();
+  QString Warning(const CEvent& event, int row, int column) const;
 
   std::unique_ptr<Ui::TFrmEventList> Form;
   TListViewModel* Rows;

@@ -45,7 +45,7 @@ TFrmPhoneList::TFrmPhoneList(QWidget* parent)
     : QWidget(parent),
       Form(std::make_unique<Ui::TFrmPhoneList>()),
       Rows(new TListViewModel({"ID", "Номер", "Комментарий"},
-                              [this](int row, int column) { return ListView1Data(row, column); },
+                              [this](int row, int column, int role) { return ListView1Data(row, column, role); },
                               this)) {
   Form->setupUi(this);
   SetUpCaptionLabel(Form->Label1);
@@ -66,13 +66,13 @@ void TFrmPhoneList::RefreshView() {
   Form->Label1->setText(QStringLiteral("Абоненты (%1)").arg(count));
 }
 
-QString TFrmPhoneList::ListView1Data(int row, int column) const {
-  if (PhoneList == nullptr || row >= PhoneList->Count()) return {};
+QString TFrmPhoneList::ListView1Data(int row, int column, int role) const {
+  if (PhoneList == nullptr || row >= PhoneList->Count() || role != Qt::DisplayRole) return {};
   const CPhone& phone = *PhoneList->Get(row);
   switch (column) {
     case 0: return QString::number(phone.ID);
-    case 1: return ShownText(phone.Number);
-    default: return ShownText(phone.Comment);
+    case 1: return ShownText(phone.Number, ShownTextLimit);
+    default: return ShownText(phone.Comment, ShownTextLimit);
   }
 }
 

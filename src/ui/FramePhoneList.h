@@ -29,7 +29,7 @@ class TFrmPhoneList : public QWidget {
   QUndoStack* UndoStack = nullptr;  // the window's; set before the first change
 
   void RefreshView();
-  QString ListView1Data(int row, int column) const;
+  QString ListView1Data(int row, int column, int role) const;
   void ListView1DblClick();
   // Gives the slot at `row` these texts and selects it: an undo or a redo.
   void Restore(int row, const CPhone& texts);

@@ -1,6 +1,16 @@
 #include "ui/ListViewModel.h"
 
+#include <QBrush>
+
 namespace smsconf {
+
+namespace {
+
+// Dark red: it reads on the white of a row and on the grey of a
+// selection that lost the focus.
+const QColor WarningColour(0xB0, 0x00, 0x00);
+
+}  // namespace
 
 TListViewModel::TListViewModel(QStringList captions, CellText cell, QObject* parent)
     : QAbstractTableModel(parent), Captions(std::move(captions)), Cell(std::move(cell)) {}
@@ -18,8 +28,20 @@ int TListViewModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant TListViewModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) return {};
-  return Cell(index.row(), index.column());
+  if (!index.isValid()) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole:
+      return Cell(index.row(), index.column(), Qt::DisplayRole);
+    case WarningRole:
+      return Cell(index.row(), index.column(), WarningRole);
+    case Qt::ForegroundRole:
+      if (Cell(index.row(), index.column(), WarningRole).isEmpty()) return {};
+      return QBrush(WarningColour);
+    default:
+      return {};
+  }
 }
 
 QVariant TListViewModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -13,7 +13,14 @@ namespace smsconf {
 // list no longer has.
 class TListViewModel : public QAbstractTableModel {
  public:
-  using CellText = std::function<QString(int row, int column)>;
+  // Why a cell's value is one that the dialogs would not offer (a file can
+  // hold any); empty when it is not. Such a cell is drawn in a warning
+  // colour, and its tooltip says why.
+  static constexpr int WarningRole = Qt::UserRole;
+
+  // A cell's text for Qt::DisplayRole, which is also its tooltip where the
+  // column cuts it off, and its warning for WarningRole.
+  using CellText = std::function<QString(int row, int column, int role)>;
 
   TListViewModel(QStringList captions, CellText cell, QObject* parent);
 

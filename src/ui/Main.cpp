@@ -136,6 +136,7 @@ void TMainForm::FormCreate(const std::string& fileName) {
   }
   Form->FrmPhoneList1->PhoneList = Project->Phones.get();
   Form->FrmEventList1->EventList = Project->Events.get();
+  Form->FrmEventList1->PhoneList = Project->Phones.get();
   MarkExported();  // as far as the window knows: the image's age tells the rest
   RefreshViews();
   ShowTitle();

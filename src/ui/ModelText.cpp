@@ -11,6 +11,12 @@ QString ShownText(const std::string& cp1251) {
   return QString::fromStdString(text::Cp1251ToUtf8(cp1251));
 }
 
+// Windows-1251 has one byte a character, so the prefix is cut in bytes.
+QString ShownText(const std::string& cp1251, std::size_t limit) {
+  if (cp1251.size() <= limit) return ShownText(cp1251);
+  return ShownText(cp1251.substr(0, limit)) + QChar(u'…');
+}
+
 std::optional<std::string> StoredText(const QString& typed, const QString& field, QWidget* dialog) {
   text::EncodeResult encoded = text::Utf8ToCp1251(typed.toStdString());
   if (encoded.Ok()) return std::move(encoded.Bytes);

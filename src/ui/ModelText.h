@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,12 @@ namespace smsconf {
 
 // The model's bytes as the widgets show them.
 QString ShownText(const std::string& cp1251);
+
+// At most `limit` characters of the model's bytes, with "…" after them when
+// there were more; only those are converted. Tables and lists show texts so,
+// as a file can hold texts of any length and laying one out costs its length.
+inline constexpr std::size_t ShownTextLimit = 200;
+QString ShownText(const std::string& cp1251, std::size_t limit);
 
 // The typed text as the model stores it, or nothing when it holds a
 // character that Windows-1251 cannot hold: then a warning box owned by

@@ -6,6 +6,8 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -63,11 +65,38 @@ class ReportViewInput : public QObject {
   std::function<void()> DoubleClick;
 };
 
+// A cell's tooltip says why its value is marked, if it is, and gives its
+// whole text where the column cuts it off; a cell that shows all there is
+// to say has none.
+class ReportViewCells : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    if (event->type() != QEvent::ToolTip || !index.isValid()) {
+      return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    QStringList lines;
+    const QString warning = index.data(TListViewModel::WarningRole).toString();
+    if (!warning.isEmpty()) lines << warning;
+    if (sizeHint(option, index).width() > option.rect.width()) lines << index.data(Qt::ToolTipRole).toString();
+    if (lines.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(event->globalPos(), lines.join(u'\n'), view->viewport(), option.rect);
+    }
+    return true;
+  }
+};
+
 }  // namespace
 
 void SetUpReportView(QTableView* view, TListViewModel* model, const std::vector<int>& widths,
                      std::function<void()> doubleClick) {
   view->setModel(model);
+  view->setItemDelegate(new ReportViewCells(view));
   view->setShowGrid(true);
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->setSelectionMode(QAbstractItemView::SingleSelection);

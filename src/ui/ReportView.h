@@ -12,10 +12,11 @@ namespace smsconf {
 // Makes a table view behave as a report-style list view: grid lines, whole
 // rows selected one at a time, read-only, no row headers, the last column
 // taking the remaining width. `widths` holds the widths of the leading
-// columns. A click on the empty area below the rows
-// clears the selection; a double-click anywhere, and Enter on a row, run
-// `doubleClick`, which looks at the selection itself. Tab leaves the table,
-// and focus from the keyboard selects the current row.
+// columns. A cell's tooltip gives its whole text where the column cuts it
+// off, and the warning of a marked cell. A click on the empty area below
+// the rows clears the selection; a double-click anywhere, and Enter on a
+// row, run `doubleClick`, which looks at the selection itself. Tab leaves
+// the table, and focus from the keyboard selects the current row.
 void SetUpReportView(QTableView* view, TListViewModel* model, const std::vector<int>& widths,
                      std::function<void()> doubleClick);
 

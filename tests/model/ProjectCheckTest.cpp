@@ -23,6 +23,8 @@ const std::string Sound = "[Phone0]\nNumber=+7\n[Event0]\nSend=1\n";
 
 TEST(ProjectCheck, NamesEveryPlaceThatDoesNotMeanWhatItSeems) {
   const std::string utf8 = "Привет";  // this source file is UTF-8
+  std::string pastImage = Sound;  // 257 events, Event255 at line 513
+  for (int i = 1; i < 257; ++i) pastImage += "[Event" + std::to_string(i) + "]\nSend=1\n";
   const struct {
     std::string text;
     Findings expected;
@@ -60,6 +62,7 @@ TEST(ProjectCheck, NamesEveryPlaceThatDoesNotMeanWhatItSeems) {
       {Sound + "Text=" + std::string(70, 'x'), {}},
       {Sound + "Text=" + std::string(71, 'x'),
        {"5 [Event0] Text: the text has 71 characters, more than the 70 the event dialog allows"}},
+      {pastImage, {"513 [Event255] : the image holds at most 255 events; export refuses a project of 257"}},
       {Sound + "[Phone1]\nNumber=+79161234567\n[Phone2]\nNumber=102", {}},
       {Sound + "[Phone1]\nNumber=" + std::string(5000, '7'),
        {"6 [Phone1] Number: the number has 5000 characters, more than the 12 the phone dialog allows"}},

@@ -1,6 +1,8 @@
 // The two tables and their dialogs, driven with the mouse and the keyboard.
 
+#include <QHelpEvent>
 #include <QMenu>
+#include <QToolTip>
 
 #include "model/Event.h"
 #include "text/Cp1251.h"
@@ -142,6 +144,27 @@ TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
   EXPECT_EQ(Cell(phones, 5, 1), "891612345678");
   EXPECT_EQ(Cell(phones, 5, 2), "Дежурный");
   EXPECT_EQ(Window->Project->Phones->Get(5)->Comment, text::Cp1251("Дежурный"));
+
+  // The event dialog names each recipient slot, whole, on an add and on an
+  // edit.
+  Window->Project->Phones->Get(2)->Comment = text::Cp1251("Склад готовой продукции");
+  const QStringList named{"0  (пусто)", "2  (нет номера)  Склад готовой продукции",
+                          "5  891612345678  Дежурный"};
+  QStringList onAdd;
+  QStringList onEdit;
+  const auto names = [](QStringList* seen) {
+    return [seen](QWidget* dialog) {
+      QListWidget* list = Recipients(dialog);
+      for (int slot : {0, 2, 5}) *seen << list->item(slot)->text();
+      EXPECT_LE(list->sizeHintForColumn(0), list->viewport()->width());
+      EnterEvent({.Text = "a"})(dialog);
+    };
+  };
+  ModalAnswer dialogs({names(&onAdd), names(&onEdit)});
+  DoubleClick(Events(), -1);
+  DoubleClick(Events(), 0);
+  EXPECT_EQ(onAdd, named);
+  EXPECT_EQ(onEdit, named);
 }
 
 // Cyrillic goes into the model, the file and the image as Windows-1251; a
@@ -173,6 +196,104 @@ TEST_F(UiTest, TextsAreKeptAsWindows1251AndForeignCharactersRefused) {
   ModalAnswer report(BoxReply(QMessageBox::Ok));
   Press("Экспорт");
   EXPECT_NE(ReadFile(Dir.File("sms.bin")).find(bytes), std::string::npos);
+}
+
+// A project of `count` events: the lines of `first` for the first ones,
+// the others on DI3 to slot 0.
+std::string ProjectOf(int count, const std::vector<std::string>& first = {}) {
+  std::string text = "[Phone0]\r\nNumber=+7\r\n";
+  for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
+    text += "[Event" + std::to_string(i) + "]\r\n" + (i < first.size() ? first[i] : "Pin=3\r\nSend=1") + "\r\n";
+  }
+  return text;
+}
+
+// What the tooltip of a cell says when the mouse rests on it; empty: none.
+QString ToolTip(QTableView* view, int row, int column) {
+  for (QWidget* tip : QApplication::topLevelWidgets()) {
+    if (tip->inherits("QTipLabel")) tip->hide();
+  }
+  const QModelIndex cell = view->model()->index(row, column);
+  view->scrollTo(cell);
+  const QPoint at = view->visualRect(cell).center();
+  QHelpEvent rest(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(view->viewport(), &rest);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+struct CellCase {
+  const char* Name;
+  bool Events;  // else the phone table
+  int Row;
+  int Column;
+  QString Shown;
+  QString ToolTip;
+  bool Marked;
+};
+
+// A cell cut off by its column shows its whole text as a tooltip; a value
+// that the dialogs would not offer is marked, and its tooltip says why; a
+// huge text is shown cut short. The Id column holds five digits, and
+// buttons name their shortcuts.
+TEST_F(UiTest, CellsSayWhatTheyCutOffAndMarkWhatTheDialogsWouldNotOffer) {
+  const QString seventy = QString(69, u'ж') + "!";
+  const std::string huge(1'000'000, '\xE6');  // ж in Windows-1251
+  const QString hugeShown = QString(200, u'ж') + "…";
+  const QString comment = "Дежурный инженер насосной станции номер четыре";
+  WriteFile(Dir.File("p.sms"),
+            ProjectOf(10'001, {"Text=" + text::Cp1251("Пожар"), "Text=" + text::Cp1251(seventy.toStdString()),
+                               "Pin=40", "Delay=4000", "Text=" + huge}) +
+                "[Phone1]\r\nComment=" + text::Cp1251(comment.toStdString()) + "\r\n");
+  Open(Dir.File("p.sms"));
+  const QString full = "the image holds at most 255 events; export refuses a project of 10001";
+  const CellCase cases[] = {
+      {"short text", true, 0, 10, "Пожар", "", false},
+      {"text cut off", true, 1, 10, seventy, seventy, false},
+      {"input past DI31", true, 2, 1, "DI40-R-0", "Pin 40 is outside the inputs 0 to 31", true},
+      {"delay past 3600", true, 3, 1, "DI0-R-4000", "Delay 4000 is outside 0 to 3600 seconds", true},
+      {"huge text", true, 4, 10, hugeShown,
+       "the text has 1000000 characters, more than the 70 the event dialog allows\n" + hugeShown, true},
+      {"sound trigger", true, 4, 1, "DI0-R-0", "", false},
+      {"255th event", true, 254, 0, "254", "", false},
+      {"256th event", true, 255, 0, "255", full, true},
+      {"five digits", true, 10'000, 0, "10000", full, true},
+      {"comment cut off", false, 1, 2, comment, comment, false},
+  };
+  for (const CellCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QTableView* view = c.Events ? Events() : Phones();
+    EXPECT_EQ(Cell(view, c.Row, c.Column), c.Shown);
+    EXPECT_EQ(ToolTip(view, c.Row, c.Column), c.ToolTip);
+    EXPECT_EQ(view->model()->index(c.Row, c.Column).data(Qt::ForegroundRole).isValid(), c.Marked);
+  }
+  for (const auto& [caption, tip] : {std::pair{"Сохранить как...", "Сохранить как... (Ctrl+Shift+S)"},
+                                     {"Экспорт", "Экспорт (F9)"}, {"Новый...", ""}}) {
+    EXPECT_EQ(Named<QPushButton>(Window.get(), caption)->toolTip(), tip);
+  }
+}
+
+// The image holds 255 events: adding one more asks first, No by default.
+TEST_F(UiTest, AddingPastTheImageAsksFirst) {
+  WriteFile(Dir.File("p.sms"), ProjectOf(254));
+  Open(Dir.File("p.sms"));
+  AddEvent({.Text = "255th"});
+  BoxSeen question;
+  bool noByDefault = false;
+  ModalAnswer answers({[&](QWidget* box) {
+                         noByDefault = static_cast<QMessageBox*>(box)->defaultButton() ==
+                                       static_cast<QMessageBox*>(box)->button(QMessageBox::No);
+                         BoxReply(QMessageBox::No, &question)(box);
+                       },
+                       BoxReply(QMessageBox::Yes), EnterEvent({.Text = "256th"})});
+  Activate();
+  QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
+  EXPECT_EQ(question.Text, "Образ вмещает не более 255 сообщений, а в проекте их уже 255: экспорт откажет, "
+                           "пока лишние не удалены.\nВсё равно добавить сообщение?");
+  EXPECT_TRUE(noByDefault);
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (255)");
+  Activate();
+  QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
+  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (256)");
 }
 
 // OK on an event from a file that the dialog's controls cannot show as it
