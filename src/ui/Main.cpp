@@ -7,6 +7,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
 #include <QMessageBox>
 #include <QToolButton>
 #include <QUndoStack>
@@ -77,6 +80,9 @@ TMainForm::TMainForm(const std::string& fileName, QWidget* parent)
   RecentMenu = new QMenu(this);
   RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
   Form->ButtonRecent->setMenu(RecentMenu);
+  // The button's arrow says it all; the style's small menu mark beside it
+  // would be a second one.
+  Form->ButtonRecent->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
   connect(RecentMenu, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
   BindActions();
   FormCreate(fileName);
@@ -357,6 +363,18 @@ bool TMainForm::ConfirmDiscard() {
     default:
       return false;
   }
+}
+
+// The designed size, where the screen has room for it: at 1.5 times on a
+// 1366 x 768 screen the window would reach past the bottom edge.
+void TMainForm::showEvent(QShowEvent* event) {
+  if (const QScreen* desktop = screen(); desktop != nullptr && !event->spontaneous()) {
+    const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    const QRect available = desktop->availableGeometry();
+    resize(size().boundedTo(available.marginsRemoved(frame).size()));
+    if (!available.contains(frameGeometry())) move(available.topLeft());  // the frame's corner
+  }
+  QWidget::showEvent(event);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

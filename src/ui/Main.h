@@ -54,6 +54,7 @@ class TMainForm : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void FormCreate(const std::string& fileName);

@@ -86,6 +86,9 @@ TEST_F(UiTest, StartUpShowsTheProjectOrABlankOneAndSaveWritesItsFile) {
       EXPECT_EQ(Window->windowTitle(), QString(c.FileTitle) + " — " + TApplication::Title());
     }
     EXPECT_TRUE(Named<QPushButton>(Window.get(), "Загрузить в АУ...")->isEnabled());
+    // A screen smaller than the designed window (the offscreen one is
+    // 800 x 600) takes the whole window.
+    EXPECT_TRUE(Window->screen()->availableGeometry().contains(Window->frameGeometry()));
     if (path == Sample) continue;  // the sample stays untouched
 
     QString saveReply;
@@ -262,13 +265,16 @@ TEST_F(UiTest, FileDialogsAndRecentProjectsAreKeptAcrossRuns) {
     startedIn = dialog->directory().absolutePath();
     dialog->reject();
   };
+  // Through the button: the offscreen platform may leave the keys in a
+  // closed file dialog.
   const auto recent = [this](char key) {
-    Activate();
-    return PickFromMenu([this] { QTest::keyClick(Window.get(), Qt::Key_R, Qt::ControlModifier); }, key);
+    return PickFromMenu([this] { Click(Window.get(), "Последние проекты"); }, key);
   };
 
   Open("");
-  EXPECT_EQ(recent(0), QStringList{"Список пуст"});
+  Activate();
+  EXPECT_EQ(PickFromMenu([this] { QTest::keyClick(Window.get(), Qt::Key_R, Qt::ControlModifier); }, 0),
+            QStringList{"Список пуст"});
   {
     ModalAnswer answers({noteFolderAndCancel, ChooseFile(site + "/a.sms"), ChooseFile(site + "/b.sms")});
     for (int i = 0; i < 3; ++i) Press("Открыть...");
