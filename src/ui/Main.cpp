@@ -13,6 +13,7 @@
 #include "ui/ActionButton.h"
 #include "ui/Application.h"
 #include "ui/CorePath.h"
+#include "ui/ModelText.h"
 #include "ui_Main.h"
 
 namespace smsconf {
@@ -85,13 +86,62 @@ void TMainForm::BindActions() {
 void TMainForm::FormCreate(const std::string& fileName) {
   Project = std::make_unique<CProject>();
   Project->FileName = fileName;
+  std::vector<ProjectFinding> findings;
   if (!fileName.empty() && QFileInfo::exists(QtPath(fileName.c_str()))) {
-    TApplication::Guarded([this] { Project->Load(); });
+    TApplication::Guarded([this, &findings] { findings = LoadProject(); });
   }
   Form->FrmPhoneList1->PhoneList = Project->Phones.get();
   Form->FrmEventList1->EventList = Project->Events.get();
   RefreshViews();
   ShowTitle();
+  ShowFindings(findings);
+}
+
+std::vector<ProjectFinding> TMainForm::LoadProject() {
+  if (!QFileInfo::exists(QtPath(Project->FileName.c_str()))) {
+    Project->Load();
+    return {};
+  }
+  // The check reads the file once, and the project takes what it read.
+  ProjectRead read;
+  std::vector<ProjectFinding> findings = CheckProjectFile(Project->FileName, &read);
+  Project->Load(read);
+  return findings;
+}
+
+namespace {
+
+// The findings shown in the box's text; the rest are under "details".
+constexpr qsizetype ShownFindings = 5;
+
+// "Строка 12, [Event3] Delay: Delay 3601 вне 0 … 3600 секунд".
+QString FindingLine(const ProjectFinding& finding) {
+  QString line;
+  if (finding.Line != 0) line = QStringLiteral("Строка %1, ").arg(finding.Line);
+  if (!finding.Section.empty()) line += QStringLiteral("[%1] ").arg(ShownText(finding.Section));
+  if (!finding.Key.empty()) line += ShownText(finding.Key) + QStringLiteral(": ");
+  return line + ShownText(finding.Message.Render(text::Language::Russian, text::Charset::Cp1251));
+}
+
+}  // namespace
+
+void TMainForm::ShowFindings(const std::vector<ProjectFinding>& findings) {
+  QStringList lines;
+  for (const ProjectFinding& finding : findings) {
+    // What the window's own dialogs let the engineer make (an event with no
+    // recipients) reads as it seems, and the window shows it.
+    if (!finding.Content) lines << FindingLine(finding);
+  }
+  if (lines.isEmpty()) return;
+  const QString name = QFileInfo(QtPath(Project->FileName.c_str())).fileName();
+  QString said = QStringLiteral("Файл \"%1\" открыт, но не всё в нём читается так, как кажется:\n\n").arg(name) +
+                 lines.first(std::min(ShownFindings, lines.size())).join(u'\n');
+  if (lines.size() > ShownFindings) {
+    said += QStringLiteral("\n\nЕщё %1 — в подробностях.").arg(lines.size() - ShownFindings);
+  }
+  QMessageBox box(QMessageBox::Warning, TApplication::Title(), said, QMessageBox::Ok, this);
+  if (lines.size() > ShownFindings) box.setDetailedText(lines.sliced(ShownFindings).join(u'\n'));
+  box.exec();
 }
 
 void TMainForm::RefreshViews() {
@@ -114,11 +164,12 @@ void TMainForm::ActionOpenExecute() {
   if (!ChooseFile(OpenDialog1)) return;
   Project->FileName = CorePath(OpenDialog1->selectedFiles().constFirst());
   ShowTitle();  // a failed open keeps the chosen name
-  Project->Load();
+  const std::vector<ProjectFinding> findings = LoadProject();
   BegunWithNew = false;
   SetModified(false);
   ModifiedSinceExport = true;
   RefreshViews();
+  ShowFindings(findings);
 }
 
 void TMainForm::ActionSaveExecute() { Save(); }

@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/Project.h"
+#include "model/ProjectCheck.h"
 
 class QFileDialog;
 
@@ -49,6 +51,13 @@ class TMainForm : public QWidget {
 
  private:
   void FormCreate(const std::string& fileName);
+  // Reads the project's file, with the places where it does not mean what
+  // it seems to: a file that is not a project at all, values read as
+  // something else, sections never read. A file not there yet is a blank
+  // project.
+  std::vector<ProjectFinding> LoadProject();
+  // One warning box for them, once the views show what was read.
+  void ShowFindings(const std::vector<ProjectFinding>& findings);
   void BindActions();
   void RefreshViews();
   bool ChooseFile(QFileDialog* dialog);
