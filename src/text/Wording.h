@@ -81,8 +81,9 @@ enum class Wording {
   TextLooksUtf8,
   TextControlBytes,
   TextTooLong,
-  FindingsNotListed,
+  FindingsNotListed,  // the last: WordingCount counts up to it
 };
+inline constexpr int WordingCount = static_cast<int>(Wording::FindingsNotListed) + 1;
 
 // A message of ours: a wording and its arguments, each a text put in as it
 // is or a message of its own (a reason inside a file error).
