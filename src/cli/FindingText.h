@@ -16,7 +16,7 @@ inline std::string FindingText(const std::string& path, const ProjectFinding& fi
   line += ": ";
   if (!finding.Section.empty()) line += "[" + text::Cp1251ToTerminal(finding.Section) + "] ";
   if (!finding.Key.empty()) line += text::Cp1251ToTerminal(finding.Key) + ": ";
-  return line + text::Cp1251ToTerminal(finding.Message);
+  return line + text::Cp1251ToTerminal(finding.Message.Render(text::Language::English));
 }
 
 }  // namespace smsconf::cli

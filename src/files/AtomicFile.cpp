@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 #include <unistd.h>
 
@@ -45,27 +46,25 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-void ThrowCannotCreate(const std::string& path, const std::string& reason) {
-  throw std::runtime_error("Cannot create file " + path + ": " + reason);
+void ThrowCannotCreate(const std::string& path, text::Message reason) {
+  throw text::MessageError({text::Wording::CannotCreate, {path, std::move(reason)}});
 }
 
 void ThrowCannotCreate(const std::string& path, int error) {
   // A new file fails with "no such file" only when its folder is missing.
-  ThrowCannotCreate(path, error == ENOENT ? "no such folder" : FileErrorReason(error));
+  ThrowCannotCreate(path, error == ENOENT ? text::Message(text::Wording::NoSuchFolder) : FileError(error));
 }
 
 std::string ReplaceableFile(const std::string& path) {
-  if (path.empty()) ThrowCannotCreate(path, "no file name");
+  if (path.empty()) ThrowCannotCreate(path, text::Wording::NoFileName);
   // Renaming over a symbolic link would replace the link itself, so the file
   // it names is the one to replace.
   std::string target;
   if (!FollowLink(path, target)) {
     if (errno == EPERM) {
-      ThrowCannotCreate(path, "the symbolic link " + target +
-                                  " is in a sticky folder that everyone may write to and belongs neither "
-                                  "to this user nor to the folder's owner, so it is not followed");
+      ThrowCannotCreate(path, {text::Wording::LinkNotFollowed, {target}});
     }
-    ThrowCannotCreate(path, errno == ENOENT ? "a symbolic link to nothing" : FileErrorReason(errno));
+    ThrowCannotCreate(path, errno == ENOENT ? text::Message(text::Wording::LinkToNothing) : FileError(errno));
   }
   // A rename would put a plain file in place of a device or FIFO, and
   // reading a FIFO back for a rollback would wait for ever.
@@ -74,7 +73,7 @@ std::string ReplaceableFile(const std::string& path) {
       if (target != path) ThrowCannotCreate(path, errno);
       return path;  // a new file, or a folder that is missing
     case FileKind::Folder: ThrowCannotCreate(path, EISDIR);
-    case FileKind::Other: ThrowCannotCreate(path, "not a regular file (a device, FIFO or socket)");
+    case FileKind::Other: ThrowCannotCreate(path, text::Wording::NotRegularFile);
     case FileKind::Regular: break;
   }
   return target;

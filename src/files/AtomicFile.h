@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/Wording.h"
+
 #include <string>
 #include <string_view>
 
@@ -35,9 +37,10 @@ class PreparedFile {
   std::string Temporary;  // empty once committed
 };
 
-// "Cannot create file <path>: <reason>" for the system's error number.
+// "Cannot create file <path>: <reason>" for the system's error number, as a
+// text::MessageError.
 [[noreturn]] void ThrowCannotCreate(const std::string& path, int error);
-[[noreturn]] void ThrowCannotCreate(const std::string& path, const std::string& reason);
+[[noreturn]] void ThrowCannotCreate(const std::string& path, text::Message reason);
 
 // The file that WriteFileAtomically(path, ...) would replace: `path`, or the
 // file its symbolic link names. Throws as WriteFileAtomically does, before

@@ -5,6 +5,7 @@
 #include "files/FileSystem.h"
 
 #include <cerrno>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -27,9 +28,9 @@ std::optional<std::string> Snapshot(const std::string& path) {
   const FileRead read = ReadFileBytes(path, bytes, LargestExportFile + 1, &error);
   if (read == FileRead::Missing) return std::nullopt;
   // Without a copy the old file could not be put back.
-  if (read == FileRead::Unreadable) ThrowCannotCreate(path, FileErrorReason(error));
+  if (read == FileRead::Unreadable) ThrowCannotCreate(path, FileError(error));
   if (bytes.size() > LargestExportFile) {
-    ThrowCannotCreate(path, "the file there is larger than any image or source, so it is not replaced");
+    ThrowCannotCreate(path, text::Wording::LargerThanAnyExport);
   }
   return bytes;
 }
@@ -50,10 +51,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 void RefuseSharedTargets(const std::string& image, const std::string& source, const std::string& project) {
   if (!project.empty()) {
     for (const std::string* target : {&image, &source}) {
-      if (SameFile(*target, project)) ThrowCannotCreate(*target, "it is the project file being compiled");
+      if (SameFile(*target, project)) ThrowCannotCreate(*target, text::Wording::IsTheProjectFile);
     }
   }
-  if (SameFile(image, source)) ThrowCannotCreate(source, "it is also the image file");
+  if (SameFile(image, source)) ThrowCannotCreate(source, text::Wording::IsAlsoTheImage);
 }
 
 // Exports of one pair take turns: another export's image and source would
@@ -67,9 +68,9 @@ void TakeTurn(FileLock& lock, const std::string& image, std::chrono::millisecond
       case FileLock::Outcome::Failed: ThrowCannotCreate(image, errno);
       case FileLock::Outcome::Busy: break;
     }
-    if (SignalDeferral::Pending()) ThrowCannotCreate(image, "interrupted");
+    if (SignalDeferral::Pending()) ThrowCannotCreate(image, text::Wording::Interrupted);
     if (std::chrono::steady_clock::now() >= deadline) {
-      ThrowCannotCreate(image, "another export of this pair is under way");
+      ThrowCannotCreate(image, text::Wording::ExportUnderWay);
     }
     std::this_thread::sleep_for(LockRetry);
   }
@@ -77,21 +78,23 @@ void TakeTurn(FileLock& lock, const std::string& image, std::chrono::millisecond
 
 // Puts the old image back after the new one took its place but the source
 // could not; when even that fails, says which file holds what.
+// Called while `failure` is being handled, which it throws on when the old
+// image is back.
 [[noreturn]] void RollBack(const std::string& image, std::optional<PreparedFile>& oldImage,
                            const std::runtime_error& failure) {
-  std::string reason;
+  const std::exception_ptr thrown = std::current_exception();
+  std::optional<text::Message> reason;
   try {
     if (oldImage) {
       oldImage->Commit();
     } else if (!RemoveFile(ReplaceableFile(image))) {
-      reason = FileErrorReason(errno);
+      reason = FileError(errno);
     }
   } catch (const std::runtime_error& e) {
-    reason = e.what();
+    reason = text::SaidBy(e);
   }
-  if (reason.empty()) throw failure;
-  throw std::runtime_error(std::string(failure.what()) + "; " + image +
-                           " now holds the new image, and the old one could not be put back: " + reason);
+  if (!reason) std::rethrow_exception(thrown);
+  throw text::MessageError({text::Wording::OldImageLost, {text::SaidBy(failure), image, *reason}});
 }
 
 }  // namespace

@@ -35,26 +35,29 @@ FileRead ReadFileBytes(const std::string& path, std::string& bytes, std::size_t 
   return FileRead::Read;
 }
 
-std::string FileErrorReason(int error) {
+text::Message FileError(int error) {
+  using text::Wording;
   switch (error) {
-    case ENOENT: return "no such file";
-    case ENOTDIR: return "a folder on the way is not a folder";
+    case ENOENT: return Wording::NoSuchFile;
+    case ENOTDIR: return Wording::FolderOnTheWay;
     case EACCES:
-    case EPERM: return "permission denied";
-    case EISDIR: return "is a directory";
-    case ENOSPC: return "disk full";
+    case EPERM: return Wording::PermissionDenied;
+    case EISDIR: return Wording::IsFolder;
+    case ENOSPC: return Wording::DiskFull;
 #ifdef EDQUOT  // Windows has no disk quotas of this kind
-    case EDQUOT: return "disk quota exceeded";
+    case EDQUOT: return Wording::QuotaExceeded;
 #endif
-    case EFBIG: return "file too large";
-    case EROFS: return "read-only file system";
-    case ELOOP: return "too many symbolic links";
-    case ENAMETOOLONG: return "name too long";
+    case EFBIG: return Wording::FileTooLarge;
+    case EROFS: return Wording::ReadOnlyFileSystem;
+    case ELOOP: return Wording::TooManyLinks;
+    case ENAMETOOLONG: return Wording::NameTooLong;
     default: break;
   }
   std::string reason = std::strerror(error);
   if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
-  return reason;
+  return {Wording::SystemError, {reason}};
 }
+
+std::string FileErrorReason(int error) { return FileError(error).Render(text::Language::English); }
 
 }  // namespace smsconf

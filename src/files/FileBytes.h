@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/Wording.h"
+
 #include <cstddef>
 #include <limits>
 #include <string>
@@ -22,7 +24,9 @@ FileRead ReadFileBytes(const std::string& path, std::string& bytes,
                        int* error = nullptr);
 
 // The system's reason for a failed file operation in a few plain words, for
-// the end of a message: "no such file", "permission denied", "disk full".
+// the end of a message: "no such file", "permission denied", "disk full";
+// FileErrorReason is its English rendering.
+text::Message FileError(int error);
 std::string FileErrorReason(int error);
 
 }  // namespace smsconf

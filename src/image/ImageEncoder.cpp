@@ -3,9 +3,12 @@
 #include "image/ImageFormat.h"
 #include "image/Output.h"
 #include "image/SymTable.h"
+#include "text/Wording.h"
 
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace smsconf {
 
@@ -13,26 +16,26 @@ using namespace imageformat;
 
 namespace {
 
-[[noreturn]] void Refuse(const std::string& what) { throw std::runtime_error(what); }
+using text::Wording;
+
+[[noreturn]] void Refuse(Wording wording, std::vector<text::Message> arguments) {
+  throw text::MessageError({wording, std::move(arguments)});
+}
 
 void CheckFields(const ImageContent& content) {
   if (content.Numbers.size() > LargestCount) {
-    Refuse("Too many phone numbers: " + std::to_string(content.Numbers.size()) +
-           "; the image holds at most " + std::to_string(LargestCount));
+    Refuse(Wording::TooManyNumbers, {std::to_string(content.Numbers.size()), std::to_string(LargestCount)});
   }
   if (content.Events.size() > LargestCount) {
-    Refuse("Too many events: " + std::to_string(content.Events.size()) +
-           "; the image holds at most " + std::to_string(LargestCount));
+    Refuse(Wording::TooManyEvents, {std::to_string(content.Events.size()), std::to_string(LargestCount)});
   }
   for (std::size_t i = 0; i < content.Events.size(); ++i) {
     const ImageEvent& event = content.Events[i];
     if (event.Pin < 0 || event.Pin > std::int64_t{LargestByte}) {
-      Refuse("Event " + std::to_string(i) + ": Pin " + std::to_string(event.Pin) +
-             " is outside 0.." + std::to_string(LargestByte));
+      Refuse(Wording::PinOutside, {std::to_string(i), std::to_string(event.Pin), std::to_string(LargestByte)});
     }
     if (event.Delay < 0 || event.Delay > std::int64_t{LargestWord}) {
-      Refuse("Event " + std::to_string(i) + ": Delay " + std::to_string(event.Delay) +
-             " is outside 0.." + std::to_string(LargestWord));
+      Refuse(Wording::DelayOutside, {std::to_string(i), std::to_string(event.Delay), std::to_string(LargestWord)});
     }
   }
 }
@@ -40,12 +43,11 @@ void CheckFields(const ImageContent& content) {
 // Adds the text of `owner` to the string area. A text whose 0 byte would
 // lie past the largest image is refused in its own name, before a later
 // text's reference shows the overflow.
-void AddText(CSymTable& table, const std::string& text, const std::string& owner) {
-  table.AddString(text);
+void AddText(CSymTable& table, const std::string& value, const text::Message& owner) {
+  table.AddString(value);
   const std::int64_t end = std::int64_t{StringAreaStart} + table.Length() - 1;
   if (end >= std::int64_t{LargestImage}) {
-    Refuse(owner + ": the text ends at image offset " + std::to_string(end) +
-           ", past the largest image of " + std::to_string(LargestImage) + " bytes");
+    Refuse(Wording::TextPastImage, {owner, std::to_string(end), std::to_string(LargestImage)});
   }
 }
 
@@ -55,8 +57,8 @@ std::uint32_t StringReference(CSymTable& table, const std::string& text) {
   return static_cast<std::uint32_t>(table.AddString(text) + StringAreaStart);
 }
 
-std::string PhoneName(std::size_t i) { return "Phone " + std::to_string(i) + ": Number"; }
-std::string EventName(std::size_t i) { return "Event " + std::to_string(i) + ": Text"; }
+text::Message PhoneName(std::size_t i) { return {Wording::PhoneNumberField, {std::to_string(i)}}; }
+text::Message EventName(std::size_t i) { return {Wording::EventTextField, {std::to_string(i)}}; }
 
 void Assemble(const ImageContent& content, COutput& out) {
   CSymTable table;
@@ -89,8 +91,7 @@ void Assemble(const ImageContent& content, COutput& out) {
   // The length counts the checksum byte that is still to come.
   const std::int64_t total = std::int64_t{out.Position()} + 1;
   if (total > std::int64_t{LargestImage}) {
-    Refuse("The image would be " + std::to_string(total) + " bytes long; it can be at most " +
-           std::to_string(LargestImage));
+    Refuse(Wording::ImageTooLong, {std::to_string(total), std::to_string(LargestImage)});
   }
   out.PatchWord(lengthWord, static_cast<std::uint32_t>(total));
   out.PutByte(Checksum(out.Code(), static_cast<std::size_t>(out.Position())));

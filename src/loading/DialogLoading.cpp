@@ -179,7 +179,7 @@ bool TDlgLoading::Accepted(const LoadingVerdict& verdict) {
     case LoadingVerdict::Ready: return true;
     case LoadingVerdict::Unreadable:
       Warn(QStringLiteral("Ошибка чтения файла %1: %2")
-               .arg(path, QString::fromStdString(FileErrorReason(verdict.Error))));
+               .arg(path, QString::fromStdString(FileError(verdict.Error).Render(text::Language::Russian))));
       break;
     case LoadingVerdict::TooLarge:
       Warn(QStringLiteral("Файл конфигурации слишком велик (%1 байт)").arg(verdict.FileSize));

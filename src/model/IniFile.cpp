@@ -5,6 +5,7 @@
 #include "text/Cp1251.h"
 
 #include <stdexcept>
+#include <utility>
 
 namespace smsconf {
 
@@ -29,16 +30,16 @@ CIniFile::CIniFile(const std::string& fileName) {
 }
 
 bool CIniFile::ReadProjectFile(const std::string& fileName, std::string& content) {
-  const auto refuse = [&fileName](const std::string& reason) {
-    throw std::runtime_error("Cannot open file " + fileName + ": " + reason);
+  const auto refuse = [&fileName](text::Message reason) {
+    throw text::MessageError({text::Wording::CannotOpen, {fileName, std::move(reason)}});
   };
   // An empty name names no file.
-  if (fileName.empty()) refuse("no file name");
+  if (fileName.empty()) refuse(text::Wording::NoFileName);
   int error = 0;
   // One byte more than the limit tells an oversized file apart unread.
   const FileRead read = ReadFileBytes(fileName, content, MaxFileSize + 1, &error);
-  if (read == FileRead::Unreadable) refuse(FileErrorReason(error));
-  if (content.size() > MaxFileSize) refuse("larger than 16 MiB, too large for a project file");
+  if (read == FileRead::Unreadable) refuse(FileError(error));
+  if (content.size() > MaxFileSize) refuse(text::Wording::ProjectTooLarge);
   return read == FileRead::Read;
 }
 
@@ -111,7 +112,7 @@ std::string CIniFile::Text() const {
 }
 
 void CIniFile::UpdateFile(const std::string& fileName) const {
-  if (fileName.empty()) throw std::runtime_error("Cannot create file : no file name");
+  if (fileName.empty()) ThrowCannotCreate(fileName, text::Wording::NoFileName);
   WriteFileAtomically(fileName, Text());
 }
 

@@ -1,10 +1,12 @@
 #include "model/Project.h"
 
+#include "files/AtomicFile.h"
 #include "files/ExportPair.h"
 #include "files/ExportPaths.h"
 #include "image/ImageEncoder.h"
 #include "image/Output.h"
 #include "model/IniFile.h"
+#include "model/ProjectCheck.h"
 
 #include <stdexcept>
 #include <string_view>
@@ -36,8 +38,16 @@ void CProject::Load() {
   Events->Load(ini);
 }
 
+void CProject::Load(const ProjectRead& read) {
+  New();
+  for (std::int32_t i = 0; i < Phones->Count() && std::size_t(i) < read.Phones.size(); ++i) {
+    *Phones->Get(i) = read.Phones[std::size_t(i)];
+  }
+  for (const CEvent& event : read.Events) Events->Add(std::make_unique<CEvent>(event));
+}
+
 void CProject::Save() {
-  if (FileName.empty()) throw std::runtime_error("Cannot create file : no file name");
+  if (FileName.empty()) ThrowCannotCreate(FileName, text::Wording::NoFileName);
   CIniFile ini(FileName);
   Phones->Save(ini);
   Events->Save(ini);

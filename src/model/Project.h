@@ -9,6 +9,8 @@
 
 namespace smsconf {
 
+struct ProjectRead;
+
 // The document the engineer edits: the phone book, the events and the path
 // of its project file. The lists live as long as the project; New and Load
 // change their contents, never the list objects.
@@ -25,6 +27,9 @@ class CProject {
   // "Cannot open file <path>" before anything changes; a missing file loads
   // as a blank project.
   void Load();
+  // Takes what the project check read from FileName (CheckProjectFile), as
+  // Load() would have read the same bytes: the file is read once.
+  void Load(const ProjectRead& read);
   // Writes the project into FileName, keeping what else the file held.
   // Throws "Cannot create file <path>" (and leaves the old file as it was)
   // when the file cannot be written or FileName is empty.

@@ -23,10 +23,7 @@ constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 // line, and take many times its size to list them.
 constexpr std::size_t MaxFindings = 1000;
 
-std::string Quoted(std::string_view value) { return "\"" + std::string(value) + "\""; }
-
-// A range as the messages give it: "<Min> to <Max>".
-std::string Span(limits::Range range) { return std::to_string(range.Min) + " to " + std::to_string(range.Max); }
+using text::Wording;
 
 // Valid UTF-8 with at least one multi-byte character: Cyrillic written in
 // Windows-1251 almost never is.
@@ -65,12 +62,12 @@ class ProjectChecker {
     CheckEvents();
     std::stable_sort(Findings.begin(), Findings.end(),
                      [](const ProjectFinding& a, const ProjectFinding& b) { return a.Line < b.Line; });
-    if (Unlisted > 0) Findings.push_back({0, "", "", std::to_string(Unlisted) + " more findings are not listed"});
+    if (Unlisted > 0) Findings.push_back({0, "", "", {Wording::FindingsNotListed, {std::to_string(Unlisted)}}});
     return std::move(Findings);
   }
 
  private:
-  void Add(std::uint32_t line, std::string section, std::string key, std::string message) {
+  void Add(std::uint32_t line, std::string section, std::string key, text::Message message) {
     if (Findings.size() == MaxFindings) {
       ++Unlisted;
       return;
@@ -78,13 +75,17 @@ class ProjectChecker {
     Findings.push_back({line, std::move(section), std::move(key), std::move(message)});
   }
 
+  void AddContent(std::uint32_t line, std::string section, std::string key, text::Message message) {
+    Add(line, std::move(section), std::move(key), std::move(message));
+    if (Unlisted == 0) Findings.back().Content = true;
+  }
+
   void CheckLinesBeforeSections() {
     if (Text.starts_with(ByteOrderMark)) {
-      Add(1, "", "", "the file starts with a UTF-8 byte-order mark, so its first line is not read");
+      Add(1, "", "", Wording::ByteOrderMark);
     }
     if (Ini.StrayLines() > 0) {
-      Add(Ini.FirstStrayLine(), "", "",
-          std::to_string(Ini.StrayLines()) + " line(s) before the first section are not read");
+      Add(Ini.FirstStrayLine(), "", "", {Wording::LinesBeforeSections, {std::to_string(Ini.StrayLines())}});
     }
   }
 
@@ -95,9 +96,7 @@ class ProjectChecker {
     Ini.VisitSections([&](const CIniFile::SectionPlace& place) {
       const std::string name(place.Name);
       if (!place.IsRead) {
-        Add(place.Line, name, "",
-            "ignored: the section is repeated at line " + std::to_string(Ini.SectionLine(name)) +
-                ", and only the last occurrence is read");
+        Add(place.Line, name, "", {Wording::SectionRepeated, {std::to_string(Ini.SectionLine(name))}});
         return;
       }
       CheckRepeatedKeys(place);
@@ -108,15 +107,13 @@ class ProjectChecker {
       const bool readAsPhone = phone >= 0 && phone < PhoneSlotCount && folded == "phone" + std::to_string(phone);
       const bool readAsEvent = event >= 0 && event < EventCount && folded == "event" + std::to_string(event);
       if (phone >= 0 && !readAsPhone) {
-        Add(place.Line, name, "", "never read: the phone slots are Phone0 to Phone7");
+        Add(place.Line, name, "", Wording::PhoneSectionNeverRead);
       }
       if (event >= 0 && !readAsEvent && place.LineCount > 0) {
-        Add(place.Line, name, "",
-            "never read: events are read from Event0 up to the first missing or empty section, "
-            "here " + EventSection(EventCount));
+        Add(place.Line, name, "", {Wording::EventSectionNeverRead, {EventSection(EventCount)}});
       }
     });
-    if (!projectSections) Add(0, "", "", "no Phone or Event section: the file loads as a blank project");
+    if (!projectSections) Add(0, "", "", Wording::NoProjectSection);
   }
 
   // The last occurrence of a key is read; every earlier one is ignored.
@@ -126,8 +123,7 @@ class ProjectChecker {
       const auto [seen, first] = later.try_emplace(text::Folded(it->Key), it->Line);
       if (first) continue;
       Add(it->Line, std::string(place.Name), std::string(it->Key),
-          "ignored: the key is repeated at line " + std::to_string(seen->second) +
-              ", and only the last value is read");
+          {Wording::KeyRepeated, {std::to_string(seen->second)}});
     }
   }
 
@@ -151,12 +147,11 @@ class ProjectChecker {
     const std::uint32_t line = Ini.KeyLine(section, "Number");
     if (number.size() > static_cast<std::size_t>(limits::NumberLength)) {
       Add(line, section, "Number",
-          "the number has " + std::to_string(number.size()) + " characters, more than the " +
-              std::to_string(limits::NumberLength) + " the phone dialog allows");
+          {Wording::NumberTooLong, {std::to_string(number.size()), std::to_string(limits::NumberLength)}});
     }
     const std::string_view digits = std::string_view(number).substr(number.starts_with('+') ? 1 : 0);
     if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      Add(line, section, "Number", "the number holds characters other than digits and one leading \"+\"");
+      AddContent(line, section, "Number", Wording::NumberCharacters);
     }
   }
 
@@ -168,15 +163,13 @@ class ProjectChecker {
       const std::int32_t neg = CheckInteger(section, "Neg");
       event.Neg = neg != 0;
       if (neg != 0 && neg != 1) {
-        Add(Ini.KeyLine(section, "Neg"), section, "Neg",
-            "Neg " + std::to_string(neg) + " is neither 0 (rising) nor 1 (falling); read as falling");
+        Add(Ini.KeyLine(section, "Neg"), section, "Neg", {Wording::NegNeither, {std::to_string(neg)}});
       }
       event.Pin = CheckInteger(section, "Pin");
       event.Delay = CheckInteger(section, "Delay");
       const std::int32_t send = CheckInteger(section, "Send");
       event.Send = static_cast<std::uint8_t>(send);
-      CheckRange(section, "Send", send, Recipients,
-                 " is outside " + Span(Recipients) + "; only its low 8 bits count: " + std::to_string(event.Send));
+      CheckRange(section, "Send", send, Recipients, Wording::SendNotInRange, std::to_string(event.Send));
       CheckRecipients(section, event.Send);
       event.Text = CheckText(section, "Text");
       for (ProjectFinding& finding : CheckEventValues(event)) {
@@ -195,29 +188,31 @@ class ProjectChecker {
     if (!Ini.ValueExists(section, key)) return value;
     const std::string text = Ini.ReadString(section, key, "");
     if (!CIniFile::ParseInteger(text, value)) {
-      Add(Ini.KeyLine(section, key), section, key,
-          Quoted(text) + " is not an integer in the 32-bit range; read as 0");
+      Add(Ini.KeyLine(section, key), section, key, {Wording::NotAnInteger, {text}});
     }
     return value;
   }
 
+  // `outside` says "<key> <value> is outside <Min> to <Max>", and `more`
+  // is its fourth argument, if any.
   void CheckRange(const std::string& section, const char* key, std::int32_t value, limits::Range range,
-                  const std::string& outside) {
+                  Wording outside, std::string more = {}) {
     if (range.Holds(value)) return;
-    Add(Ini.KeyLine(section, key), section, key, std::string(key) + " " + std::to_string(value) + outside);
+    Add(Ini.KeyLine(section, key), section, key,
+        {outside, {std::to_string(value), std::to_string(range.Min), std::to_string(range.Max), std::move(more)}});
   }
 
   void CheckRecipients(const std::string& section, std::uint8_t send) {
     const std::uint32_t line = Ini.ValueExists(section, "Send") ? Ini.KeyLine(section, "Send")
                                                                 : Ini.SectionLine(section);
     if (send == 0) {
-      Add(line, section, "Send", "the event has no recipients");
+      AddContent(line, section, "Send", Wording::NoRecipients);
       return;
     }
     for (int slot = 0; slot < PhoneSlotCount; ++slot) {
       const std::string phone = "Phone" + std::to_string(slot);
       if ((send >> slot & 1) != 0 && Read.Phones[static_cast<std::size_t>(slot)].Number.empty()) {
-        Add(line, section, "Send", "sends to phone slot " + std::to_string(slot) + ", whose number is empty");
+        AddContent(line, section, "Send", {Wording::EmptyRecipient, {std::to_string(slot)}});
       }
     }
   }
@@ -227,8 +222,8 @@ class ProjectChecker {
     if (!Ini.ValueExists(section, key)) return {};
     std::string value = Ini.ReadString(section, key, "");
     const std::uint32_t line = Ini.KeyLine(section, key);
-    if (LooksLikeUtf8(value)) Add(line, section, key, "the text looks like UTF-8, not Windows-1251");
-    if (HasControlBytes(value)) Add(line, section, key, "the text holds control bytes");
+    if (LooksLikeUtf8(value)) Add(line, section, key, Wording::TextLooksUtf8);
+    if (HasControlBytes(value)) Add(line, section, key, Wording::TextControlBytes);
     return value;
   }
 
@@ -246,15 +241,16 @@ class ProjectChecker {
 
 std::vector<ProjectFinding> CheckEventValues(const CEvent& event) {
   std::vector<ProjectFinding> findings;
-  const auto outside = [&findings](const char* key, std::int32_t value, limits::Range range, std::string what) {
-    if (!range.Holds(value)) findings.push_back({0, "", key, key + (" " + std::to_string(value)) + what});
+  const auto outside = [&findings](const char* key, std::int32_t value, limits::Range range, Wording wording) {
+    if (range.Holds(value)) return;
+    findings.push_back(
+        {0, "", key, {wording, {std::to_string(value), std::to_string(range.Min), std::to_string(range.Max)}}});
   };
-  outside("Pin", event.Pin, limits::Input, " is outside the inputs " + Span(limits::Input));
-  outside("Delay", event.Delay, limits::DelaySeconds, " is outside " + Span(limits::DelaySeconds) + " seconds");
+  outside("Pin", event.Pin, limits::Input, Wording::PinNotAnInput);
+  outside("Delay", event.Delay, limits::DelaySeconds, Wording::DelayNotInRange);
   if (event.Text.size() > static_cast<std::size_t>(limits::TextLength)) {
     findings.push_back({0, "", "Text",
-                        "the text has " + std::to_string(event.Text.size()) + " characters, more than the " +
-                            std::to_string(limits::TextLength) + " the event dialog allows"});
+                        {Wording::TextTooLong, {std::to_string(event.Text.size()), std::to_string(limits::TextLength)}}});
   }
   return findings;
 }
@@ -263,9 +259,8 @@ bool ImageHoldsEvents(std::int32_t count) {
   return count <= static_cast<std::int64_t>(imageformat::LargestCount);
 }
 
-std::string TooManyEventsMessage(std::int32_t count) {
-  return "the image holds at most " + std::to_string(imageformat::LargestCount) +
-         " events; export refuses a project of " + std::to_string(count);
+text::Message TooManyEventsMessage(std::int32_t count) {
+  return {Wording::EventsPastImage, {std::to_string(imageformat::LargestCount), std::to_string(count)}};
 }
 
 std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead* read) {
@@ -276,7 +271,7 @@ std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead*
 std::vector<ProjectFinding> CheckProjectFile(const std::string& path, ProjectRead* read) {
   std::string bytes;
   if (!CIniFile::ReadProjectFile(path, bytes)) {
-    throw std::runtime_error("Cannot open file " + path + ": " + FileErrorReason(ENOENT));
+    throw text::MessageError({Wording::CannotOpen, {path, FileError(ENOENT)}});
   }
   return CheckProjectText(bytes, read);
 }

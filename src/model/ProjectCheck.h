@@ -7,6 +7,7 @@
 
 #include "model/Event.h"
 #include "model/Phone.h"
+#include "text/Wording.h"
 
 #include <cstdint>
 #include <string>
@@ -19,7 +20,13 @@ struct ProjectFinding {
   std::uint32_t Line = 0;  // from 1; 0 for the file as a whole
   std::string Section;     // empty when the finding is about no one section
   std::string Key;         // empty when the finding is about no one key
-  std::string Message;     // Windows-1251 bytes, like the file: it may quote a value
+  // Rendered in Windows-1251, like the file: it may quote a value.
+  text::Message Message;
+  // About content that reads as it seems and that the window's own dialogs
+  // let the engineer make (an event with no recipients, a recipient slot
+  // without a number, a number with other characters than digits), rather
+  // than about how the file reads.
+  bool Content = false;
 };
 
 // What the check took the file to hold: the events it read, in file order,
@@ -32,7 +39,8 @@ struct ProjectRead {
 
 // Findings in line order. An unreadable file throws, as CProject::Load does,
 // and so does a missing one: "Cannot open file <path>: <reason>". With
-// `read`, it also receives what the check read.
+// `read`, it also receives what the check read, which is what a load of the
+// same bytes gives (CProject::Load(const ProjectRead&)).
 std::vector<ProjectFinding> CheckProjectFile(const std::string& path, ProjectRead* read = nullptr);
 std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead* read = nullptr);
 
@@ -45,6 +53,6 @@ std::vector<ProjectFinding> CheckEventValues(const CEvent& event);
 // Whether the configuration image has room for `count` events, and what the
 // check says of a project with more.
 bool ImageHoldsEvents(std::int32_t count);
-std::string TooManyEventsMessage(std::int32_t count);
+text::Message TooManyEventsMessage(std::int32_t count);
 
 }  // namespace smsconf

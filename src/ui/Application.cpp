@@ -1,15 +1,40 @@
 #include "ui/Application.h"
+
+#include "text/Wording.h"
 #include "ui/Accessibility.h"
 #include "ui/CorePath.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QWidget>
 
 namespace smsconf {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallAccessibleNames(); }
+namespace {
+
+// Qt's translation of its own texts ("Да", "Отмена", "Папка:").
+constexpr const char* ToolkitTranslation = "qtbase_ru";
+
+}  // namespace
+
+// The program's own texts are all Russian, so the toolkit's are too,
+// whatever the system's language: the window speaks one language.
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  InstallAccessibleNames();
+  for (const QString& folder : TranslationFolders()) {
+    if (ToolkitTexts.load(QString::fromLatin1(ToolkitTranslation), folder)) {
+      installTranslator(&ToolkitTexts);
+      break;
+    }
+  }
+}
+
+QStringList TApplication::TranslationFolders() {
+  return {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+          QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+}
 
 QString TApplication::TitleFor(const QString& executablePath) {
   const QString name = QFileInfo(executablePath).fileName();
@@ -25,7 +50,7 @@ QString TApplication::Title() {
 
 void TApplication::ShowException(const std::exception& error) {
   // Paths in the model's messages are in the core's encoding of paths.
-  const QString text = QtPath(error.what());
+  const QString text = QtPath(text::SaidBy(error).Render(text::Language::Russian).c_str());
   QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok,
                   QApplication::activeWindow());
   box.setAccessibleName(Title());

@@ -156,11 +156,11 @@ QString TFrmEventList::ListView1Data(int row, int column, int role) const {
 // the image's capacity in the Id column, of the input and the delay in the
 // trigger column, and of the text's length in the text column.
 QString TFrmEventList::Warning(const CEvent& event, int row, int column) const {
-  if (column == 0) return ImageHoldsEvents(row + 1) ? QString() : ShownText(TooManyEventsMessage(EventList->Count()));
+  if (column == 0) return ImageHoldsEvents(row + 1) ? QString() : ShownMessage(TooManyEventsMessage(EventList->Count()));
   if (column != TriggerColumn && column != TextColumn) return {};
   QStringList lines;
   for (const ProjectFinding& finding : CheckEventValues(event)) {
-    if ((finding.Key == "Text") == (column == TextColumn)) lines << ShownText(finding.Message);
+    if ((finding.Key == "Text") == (column == TextColumn)) lines << ShownMessage(finding.Message);
   }
   return lines.join(u'\n');
 }

@@ -22,6 +22,7 @@
 #include "ui/CorePath.h"
 #include "ui/UserSettings.h"
 #include "ui/ProjectChange.h"
+#include "ui/ModelText.h"
 #include "ui_Main.h"
 
 namespace smsconf {
@@ -134,9 +135,10 @@ void TMainForm::BindActions() {
 void TMainForm::FormCreate(const std::string& fileName) {
   Project = std::make_unique<CProject>();
   Project->FileName = fileName;
+  std::vector<ProjectFinding> findings;
   if (!fileName.empty() && QFileInfo::exists(QtPath(fileName.c_str()))) {
-    TApplication::Guarded([this] {
-      Project->Load();
+    TApplication::Guarded([this, &findings] {
+      findings = LoadProject();
       RememberProject(QtPath(Project->FileName.c_str()));
     });
   }
@@ -146,6 +148,54 @@ void TMainForm::FormCreate(const std::string& fileName) {
   MarkExported();  // as far as the window knows: the image's age tells the rest
   RefreshViews();
   ShowTitle();
+  ShowFindings(findings);
+}
+
+std::vector<ProjectFinding> TMainForm::LoadProject() {
+  if (!QFileInfo::exists(QtPath(Project->FileName.c_str()))) {
+    Project->Load();
+    return {};
+  }
+  // The check reads the file once, and the project takes what it read.
+  ProjectRead read;
+  std::vector<ProjectFinding> findings = CheckProjectFile(Project->FileName, &read);
+  Project->Load(read);
+  return findings;
+}
+
+namespace {
+
+// The findings shown in the box's text; the rest are under "details".
+constexpr qsizetype ShownFindings = 5;
+
+// "Строка 12, [Event3] Delay: Delay 3601 вне 0 … 3600 секунд".
+QString FindingLine(const ProjectFinding& finding) {
+  QString line;
+  if (finding.Line != 0) line = QStringLiteral("Строка %1, ").arg(finding.Line);
+  if (!finding.Section.empty()) line += QStringLiteral("[%1] ").arg(ShownText(finding.Section));
+  if (!finding.Key.empty()) line += ShownText(finding.Key) + QStringLiteral(": ");
+  return line + ShownMessage(finding.Message);
+}
+
+}  // namespace
+
+void TMainForm::ShowFindings(const std::vector<ProjectFinding>& findings) {
+  QStringList lines;
+  for (const ProjectFinding& finding : findings) {
+    // What the window's own dialogs let the engineer make (an event with no
+    // recipients) reads as it seems, and the window shows it.
+    if (!finding.Content) lines << FindingLine(finding);
+  }
+  if (lines.isEmpty()) return;
+  const QString name = QFileInfo(QtPath(Project->FileName.c_str())).fileName();
+  QString said = QStringLiteral("Файл \"%1\" открыт, но не всё в нём читается так, как кажется:\n\n").arg(name) +
+                 lines.first(std::min(ShownFindings, lines.size())).join(u'\n');
+  if (lines.size() > ShownFindings) {
+    said += QStringLiteral("\n\nЕщё %1 — в подробностях.").arg(lines.size() - ShownFindings);
+  }
+  QMessageBox box(QMessageBox::Warning, TApplication::Title(), said, QMessageBox::Ok, this);
+  if (lines.size() > ShownFindings) box.setDetailedText(lines.sliced(ShownFindings).join(u'\n'));
+  box.exec();
 }
 
 void TMainForm::RefreshViews() {
@@ -173,11 +223,12 @@ void TMainForm::ActionOpenExecute() {
 void TMainForm::OpenProject(const QString& path) {
   Project->FileName = CorePath(path);
   ShowTitle();  // a failed open keeps the chosen name
-  Project->Load();
+  const std::vector<ProjectFinding> findings = LoadProject();
   BegunWithNew = false;
   ForgetChanges();
   RefreshViews();
   RememberProject(path);
+  ShowFindings(findings);
 }
 
 // "&1 pumping-station.sms  (/home/engineer/sites)": the name to find, the

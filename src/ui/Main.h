@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/Project.h"
+#include "model/ProjectCheck.h"
 
 class QFileDialog;
 class QMenu;
@@ -58,6 +60,13 @@ class TMainForm : public QWidget {
 
  private:
   void FormCreate(const std::string& fileName);
+  // Reads the project's file, with the places where it does not mean what
+  // it seems to: a file that is not a project at all, values read as
+  // something else, sections never read. A file not there yet is a blank
+  // project.
+  std::vector<ProjectFinding> LoadProject();
+  // One warning box for them, once the views show what was read.
+  void ShowFindings(const std::vector<ProjectFinding>& findings);
   void BindActions();
   void RefreshViews();
   // Reads `path` into the project, which takes its name even when the read

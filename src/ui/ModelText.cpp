@@ -12,6 +12,10 @@ QString ShownText(const std::string& cp1251) {
 }
 
 // Windows-1251 has one byte a character, so the prefix is cut in bytes.
+QString ShownMessage(const text::Message& message) {
+  return ShownText(message.Render(text::Language::Russian, text::Charset::Cp1251));
+}
+
 QString ShownText(const std::string& cp1251, std::size_t limit) {
   if (cp1251.size() <= limit) return ShownText(cp1251);
   return ShownText(cp1251.substr(0, limit)) + QChar(u'…');

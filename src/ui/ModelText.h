@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "text/Wording.h"
+
 class QWidget;
 
 namespace smsconf {
@@ -20,6 +22,10 @@ QString ShownText(const std::string& cp1251);
 // as a file can hold texts of any length and laying one out costs its length.
 inline constexpr std::size_t ShownTextLimit = 200;
 QString ShownText(const std::string& cp1251, std::size_t limit);
+
+// A message of ours as the window says it: in Russian. It may quote a
+// project file's value, so it is rendered in the file's code page.
+QString ShownMessage(const text::Message& message);
 
 // The typed text as the model stores it, or nothing when it holds a
 // character that Windows-1251 cannot hold: then a warning box owned by

@@ -46,11 +46,16 @@ inline QString UserName(const QWidget* control) {
 
 // The child control of type T that the user knows by `name`: a button's
 // caption ("Сохранить") or a field's label ("Задержка:"). Exactly one
-// control must answer to it.
+// control must answer to it. The controls of a window's own dialogs (a file
+// dialog kept for the next time, whose button also reads "Сохранить") are
+// in windows of their own.
 template <class T>
 T* Named(QObject* parent, const QString& name) {
+  auto* widget = qobject_cast<QWidget*>(parent);
+  const QWidget* window = widget != nullptr ? widget->window() : nullptr;
   QList<T*> found;
   for (T* control : parent->findChildren<T*>()) {
+    if (window != nullptr && control->window() != window) continue;
     if (UserName(control) == name) found << control;
   }
   EXPECT_EQ(found.size(), 1) << "controls named \"" << name.toStdString() << "\"";

@@ -177,7 +177,7 @@ TEST_F(DialogLoading, ChecksTheInputFirst) {
   } cases[] = {
       {"bad address", std::string(30, '\0'), "192.168.1.1.5", "Ошибка в написании IP адреса", QMessageBox::Ok,
        "earlier run"},
-      {"no image", std::nullopt, "127.0.0.1", "sms.bin: no such file", QMessageBox::Ok, ""},
+      {"no image", std::nullopt, "127.0.0.1", "sms.bin: нет такого файла", QMessageBox::Ok, ""},
       {"too large", std::string(65537, 'x'), "127.0.0.1", "Файл конфигурации слишком велик (65537 байт)",
        QMessageBox::Ok, ""},
       {"damaged", std::string(30, '\0'), "127.0.0.1", "повреждён: offset 0: ", QMessageBox::No, ""},

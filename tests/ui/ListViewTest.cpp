@@ -244,15 +244,18 @@ TEST_F(UiTest, CellsSayWhatTheyCutOffAndMarkWhatTheDialogsWouldNotOffer) {
             ProjectOf(10'001, {"Text=" + text::Cp1251("Пожар"), "Text=" + text::Cp1251(seventy.toStdString()),
                                "Pin=40", "Delay=4000", "Text=" + huge}) +
                 "[Phone1]\r\nComment=" + text::Cp1251(comment.toStdString()) + "\r\n");
-  Open(Dir.File("p.sms"));
-  const QString full = "the image holds at most 255 events; export refuses a project of 10001";
+  {
+    ModalAnswer findings(BoxReply(QMessageBox::Ok));
+    Open(Dir.File("p.sms"));
+  }
+  const QString full = "образ вмещает не более 255 сообщений; экспорт откажет проекту из 10001";
   const CellCase cases[] = {
       {"short text", true, 0, 10, "Пожар", "", false},
       {"text cut off", true, 1, 10, seventy, seventy, false},
-      {"input past DI31", true, 2, 1, "DI40-R-0", "Pin 40 is outside the inputs 0 to 31", true},
-      {"delay past 3600", true, 3, 1, "DI0-R-4000", "Delay 4000 is outside 0 to 3600 seconds", true},
+      {"input past DI31", true, 2, 1, "DI40-R-0", "Pin 40 вне входов 0 … 31", true},
+      {"delay past 3600", true, 3, 1, "DI0-R-4000", "Delay 4000 вне 0 … 3600 секунд", true},
       {"huge text", true, 4, 10, hugeShown,
-       "the text has 1000000 characters, more than the 70 the event dialog allows\n" + hugeShown, true},
+       "в тексте 1000000 символов, больше 70, которые допускает окно сообщения\n" + hugeShown, true},
       {"sound trigger", true, 4, 1, "DI0-R-0", "", false},
       {"255th event", true, 254, 0, "254", "", false},
       {"256th event", true, 255, 0, "255", full, true},
@@ -322,7 +325,10 @@ TEST_F(UiTest, OkKeepsWhatTheControlsCannotShow) {
   for (const KeptCase& c : cases) {
     SCOPED_TRACE(c.Name);
     WriteFile(Dir.File("p.sms"), "[Event0]\r\n" + c.Lines + "\r\n");
-    Open(Dir.File("p.sms"));
+    {
+      ModalAnswer findings(BoxReply(QMessageBox::Ok));  // the value is out of the dialog's range
+      Open(Dir.File("p.sms"));
+    }
     ModalAnswer answer([&c](QWidget* dialog) {
       QTest::keyClick(dialog, Qt::Key_Escape);
       EXPECT_TRUE(dialog->isVisible());

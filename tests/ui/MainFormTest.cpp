@@ -17,8 +17,10 @@
 
 #include "common/GuiTest.h"
 #include "loading/DialogLoading.h"
+#include "files/ExportPaths.h"
 #include "ui/Application.h"
 #include "ui/DialogPhone.h"
+#include "ui/CorePath.h"
 #include "ui/FrameEventList.h"
 #include "ui/ReportView.h"
 #include "UiFixture.h"
@@ -36,10 +38,22 @@ TEST(Application, TitleIsTheExecutableNameCapitalised) {
   }
 }
 
+// The toolkit's own texts are Russian like the program's, whatever the
+// system's language.
+TEST(Application, TheToolkitsButtonsSpeakRussian) {
+  QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  for (const auto& [button, caption] : std::vector<std::pair<QMessageBox::StandardButton, QString>>{
+           {QMessageBox::Yes, "Да"}, {QMessageBox::No, "Нет"}, {QMessageBox::Cancel, "Отмена"}}) {
+    EXPECT_EQ(box.button(button)->text().remove(u'&'), caption);
+  }
+}
+
 struct StartCase {
   const char* Name;
   std::string (*Path)(const TempDir&);
-  QString ErrorBox;  // start of the box's text; empty: no box
+  QString Box;  // the text of the box that start-up shows, with %1 for the path; empty: no box
+  QMessageBox::Icon Icon;
+  QString Details;  // what the box keeps under "details"
   QString EventsCaption;
   const char* FileTitle;  // the file's part of the window title; null: not checked
   // What "Сохранить" then opens: the start of an error box's text, or the
@@ -47,13 +61,45 @@ struct StartCase {
   QString SaveReply;
 };
 
+// The path of a file of `text` made in the test's folder.
+std::string Made(const TempDir& dir, const char* name, const char* text) {
+  WriteFile(dir.File(name), text);
+  return dir.File(name);
+}
+
 const StartCase StartCases[] = {
-    {"existing project", [](const TempDir&) { return Sample; }, "", "Сообщения (8)", "pumping-station.sms", ""},
-    {"missing file", [](const TempDir& d) { return d.File("new.sms"); }, "", "Сообщения (0)", "new.sms", ""},
-    {"no argument", [](const TempDir&) { return std::string(); }, "", "Сообщения (0)", "Без имени",
+    {"existing project", [](const TempDir&) { return Sample; }, "", {}, "", "Сообщения (8)",
+     "pumping-station.sms", ""},
+    {"missing file", [](const TempDir& d) { return d.File("new.sms"); }, "", {}, "", "Сообщения (0)", "new.sms", ""},
+    {"no argument", [](const TempDir&) { return std::string(); }, "", {}, "", "Сообщения (0)", "Без имени",
      "Сохранить как..."},
-    {"unreadable file", [](const TempDir& d) { return d.Path.string(); }, "Cannot open file ",
-     "Сообщения (0)", nullptr, "Cannot open file "},
+    {"unreadable file", [](const TempDir& d) { return d.Path.string(); }, "Cannot open file %1: это папка",
+     QMessageBox::Critical, "", "Сообщения (0)", nullptr, "Cannot open file "},
+    // Read as a blank project, but not without a word.
+    {"not a project", [](const TempDir& d) { return Made(d, "notes.txt", "Купить:\r\nхлеб\r\n"); },
+     "Файл \"notes.txt\" открыт, но не всё в нём читается так, как кажется:\n\n"
+     "нет ни одной секции Phone или Event: файл открывается как пустой проект\n"
+     "Строка 1, строки до первой секции не читаются (2)",
+     QMessageBox::Warning, "", "Сообщения (0)", "notes.txt", ""},
+    // Six findings about how the file reads, and one about content that the
+    // window lets the user make (no recipients), which it does not show.
+    {"findings past the box's text",
+     [](const TempDir& d) {
+       return Made(d, "odd.sms",
+                   "[Phone9]\r\nNumber=1\r\n[Event0]\r\nNeg=2\r\nPin=40\r\nDelay=x\r\nSend=256\r\n"
+                   "[Event2]\r\nPin=1\r\n");
+     },
+     "Файл \"odd.sms\" открыт, но не всё в нём читается так, как кажется:\n\n"
+     "Строка 1, [Phone9] не читается: абоненты — это Phone0 … Phone7\n"
+     "Строка 4, [Event0] Neg: Neg 2 — ни 0 (фронт), ни 1 (срез); читается как срез\n"
+     "Строка 5, [Event0] Pin: Pin 40 вне входов 0 … 31\n"
+     "Строка 6, [Event0] Delay: \"x\" — не целое число в 32-битном диапазоне; читается как 0\n"
+     "Строка 7, [Event0] Send: Send 256 вне 0 … 255; в счёт идут только младшие 8 бит: 0\n\n"
+     "Ещё 1 — в подробностях.",
+     QMessageBox::Warning,
+     "Строка 8, [Event2] не читается: события читаются с Event0 до первой отсутствующей или пустой секции, "
+     "здесь Event1",
+     "Сообщения (1)", "odd.sms", ""},
 };
 
 // Notes what a modal window said and closes it: a message box by its OK,
@@ -73,13 +119,18 @@ TEST_F(UiTest, StartUpShowsTheProjectOrABlankOneAndSaveWritesItsFile) {
   for (const StartCase& c : StartCases) {
     SCOPED_TRACE(c.Name);
     const std::string path = c.Path(Dir);
-    BoxSeen error;
+    BoxSeen box;
+    QString details;
     {
-      ModalAnswer answer(BoxReply(QMessageBox::Ok, &error));
+      ModalAnswer answer([&](QWidget* modal) {
+        if (auto* shown = qobject_cast<QMessageBox*>(modal)) details = shown->detailedText();
+        BoxReply(QMessageBox::Ok, &box)(modal);
+      });
       Open(path);
     }
-    EXPECT_EQ(error.Text.left(c.ErrorBox.size()), c.ErrorBox);
-    EXPECT_EQ(error.Text.isEmpty(), c.ErrorBox.isEmpty());
+    EXPECT_EQ(box.Text, c.Box.contains("%1") ? c.Box.arg(QString::fromStdString(path)) : c.Box);
+    EXPECT_EQ(box.Icon, c.Box.isEmpty() ? QMessageBox::NoIcon : c.Icon);
+    EXPECT_EQ(details, c.Details);
     EXPECT_EQ(Caption("FrmEventList1"), c.EventsCaption);
     EXPECT_EQ(Caption("FrmPhoneList1"), "Абоненты (8)");
     if (c.FileTitle != nullptr) {
@@ -168,6 +219,7 @@ TEST_F(UiTest, OpenAndSaveAsGoThroughTheFileDialogsAndCancelChangesNothing) {
   Press("Новый...");
   Press("Сохранить");  // Yes
   EXPECT_EQ(ReadFile(Dir.File("copy.sms")).find("Pin=4"), std::string::npos);
+
   EXPECT_TRUE(answers.Answered());
   EXPECT_EQ(answers.Count(), 8u);
 }
@@ -203,11 +255,17 @@ TEST_F(UiTest, UnsavedChangesAreNeverDroppedWithoutTheUsersWord) {
       AddEvent({.Pin = 9, .Text = "keep"});
       BoxSeen question;
       BoxSeen saveError;
+      BoxSeen findings;
       ModalAnswer answers({BoxReply(c.Answer, &question),
-                           c.SaveFails ? BoxReply(QMessageBox::Ok, &saveError) : ChooseFile(empty)});
+                           c.SaveFails ? BoxReply(QMessageBox::Ok, &saveError) : ChooseFile(empty),
+                           BoxReply(QMessageBox::Ok, &findings)});
       run(*this);
       EXPECT_EQ(question.Text, "Сохранить изменения в проекте?");
       EXPECT_EQ(saveError.Text.startsWith("Cannot create file"), c.SaveFails);
+      // The empty file opened is no project, and the window says so.
+      EXPECT_EQ(findings.Text.endsWith("\nнет ни одной секции Phone или Event: файл открывается как пустой проект"),
+                std::string(command) == "open" && c.Discarded)
+          << findings.Text.toStdString();
       const bool dropped = Window->Project->Events->Count() == 0 || !Window->isVisible();
       EXPECT_EQ(dropped, c.Discarded);
       EXPECT_EQ(ReadFile(Dir.File("p.sms")).find("Pin=9") != std::string::npos, c.Saved);
@@ -215,11 +273,12 @@ TEST_F(UiTest, UnsavedChangesAreNeverDroppedWithoutTheUsersWord) {
   }
 }
 
+// The reasons are the program's own words, in Russian like the window; the
+// fixed beginning of a file error stays.
 TEST_F(UiTest, ExportReportsTheImageSizeOrTheReasonItFailed) {
   Open("");
   BoxSeen report;
-  BoxSeen error;
-  ModalAnswer answers({BoxReply(QMessageBox::Ok, &report), BoxReply(QMessageBox::Ok, &error)});
+  ModalAnswer answer(BoxReply(QMessageBox::Ok, &report));
   QTest::keyClick(Window.get(), Qt::Key_F9);
   EXPECT_EQ(report.Text, "Экспорт конфигурации завершен: 28 байт.");
   EXPECT_EQ(report.Icon, QMessageBox::Information);
@@ -227,10 +286,29 @@ TEST_F(UiTest, ExportReportsTheImageSizeOrTheReasonItFailed) {
                                     QString::fromStdString(Dir.File("stdcfg.c")));
   EXPECT_EQ(ReadFile(Dir.File("sms.bin")).size(), 28u);
 
-  ::setenv("HOME", Dir.File("no-such-folder").c_str(), 1);
-  Press("Экспорт");
-  EXPECT_TRUE(error.Text.startsWith("Cannot create file")) << error.Text.toStdString();
-  EXPECT_EQ(error.Icon, QMessageBox::Critical);
+  const struct {
+    const char* Name;
+    std::function<void(UiTest&)> Spoil;
+    QString Error;  // %1 for the image file
+  } failures[] = {
+      {"no folder", [](UiTest& t) { ::setenv("HOME", t.Dir.File("no-such-folder").c_str(), 1); },
+       "Cannot create file %1: нет такой папки"},
+      {"too many events",
+       [](UiTest& t) {
+         for (int i = 0; i < 256; ++i) t.Window->Project->Events->Add(std::make_unique<CEvent>());
+       },
+       "Слишком много событий: 256; образ вмещает не более 255"},
+  };
+  for (const auto& c : failures) {
+    SCOPED_TRACE(c.Name);
+    Open("");
+    c.Spoil(*this);
+    BoxSeen error;
+    ModalAnswer answer(BoxReply(QMessageBox::Ok, &error));
+    Press("Экспорт");
+    EXPECT_EQ(error.Text, QString(c.Error).replace("%1", QtPath(DefaultImagePath().c_str())));
+    EXPECT_EQ(error.Icon, QMessageBox::Critical);
+  }
 }
 
 // Picks entry `key` ('1'..'8', or 0 for Escape) of the pop-up menu that

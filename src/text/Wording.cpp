@@ -1,0 +1,168 @@
+#include "text/Wording.h"
+
+#include "text/Cp1251.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace smsconf::text {
+
+namespace {
+
+struct Texts {
+  const char* English;
+  const char* Russian;  // UTF-8, as this file is
+};
+
+// Every case is here: the compiler names a wording added without its texts.
+Texts TextsOf(Wording wording) {
+  switch (wording) {
+    case Wording::Verbatim: return {"%1", "%1"};
+    case Wording::CannotOpen: return {"Cannot open file %1: %2", "Cannot open file %1: %2"};
+    case Wording::CannotCreate: return {"Cannot create file %1: %2", "Cannot create file %1: %2"};
+
+    case Wording::NoSuchFile: return {"no such file", "нет такого файла"};
+    case Wording::NoSuchFolder: return {"no such folder", "нет такой папки"};
+    case Wording::FolderOnTheWay: return {"a folder on the way is not a folder", "одна из папок на пути — не папка"};
+    case Wording::PermissionDenied: return {"permission denied", "нет доступа"};
+    case Wording::IsFolder: return {"is a directory", "это папка"};
+    case Wording::DiskFull: return {"disk full", "диск заполнен"};
+    case Wording::QuotaExceeded: return {"disk quota exceeded", "превышена дисковая квота"};
+    case Wording::FileTooLarge: return {"file too large", "файл слишком велик"};
+    case Wording::ReadOnlyFileSystem: return {"read-only file system", "файловая система только для чтения"};
+    case Wording::TooManyLinks: return {"too many symbolic links", "слишком много символических ссылок"};
+    case Wording::NameTooLong: return {"name too long", "слишком длинное имя"};
+    case Wording::SystemError: return {"%1", "ошибка системы (%1)"};
+    case Wording::NoFileName: return {"no file name", "нет имени файла"};
+    case Wording::ProjectTooLarge:
+      return {"larger than 16 MiB, too large for a project file", "больше 16 МиБ, слишком велик для файла проекта"};
+    case Wording::LinkToNothing: return {"a symbolic link to nothing", "символическая ссылка ни на что"};
+    case Wording::LinkNotFollowed:
+      return {"the symbolic link %1 is in a sticky folder that everyone may write to and belongs neither to this "
+              "user nor to the folder's owner, so it is not followed",
+              "символическая ссылка %1 лежит в общей папке с битом sticky и не принадлежит ни этому "
+              "пользователю, ни владельцу папки, поэтому по ней не переходим"};
+    case Wording::NotRegularFile:
+      return {"not a regular file (a device, FIFO or socket)", "не обычный файл (устройство, FIFO или сокет)"};
+    case Wording::LargerThanAnyExport:
+      return {"the file there is larger than any image or source, so it is not replaced",
+              "файл на этом месте больше любого образа и исходного текста, поэтому он не заменяется"};
+    case Wording::IsTheProjectFile:
+      return {"it is the project file being compiled", "это файл проекта, который экспортируется"};
+    case Wording::IsAlsoTheImage: return {"it is also the image file", "это также файл образа"};
+    case Wording::Interrupted: return {"interrupted", "прервано"};
+    case Wording::ExportUnderWay:
+      return {"another export of this pair is under way", "другой экспорт в эти же файлы ещё не закончен"};
+    case Wording::OldImageLost:
+      return {"%1; %2 now holds the new image, and the old one could not be put back: %3",
+              "%1; в %2 теперь новый образ, а старый вернуть не удалось: %3"};
+
+    case Wording::TooManyNumbers:
+      return {"Too many phone numbers: %1; the image holds at most %2",
+              "Слишком много телефонных номеров: %1; образ вмещает не более %2"};
+    case Wording::TooManyEvents:
+      return {"Too many events: %1; the image holds at most %2", "Слишком много событий: %1; образ вмещает не более %2"};
+    case Wording::PinOutside: return {"Event %1: Pin %2 is outside 0..%3", "Событие %1: Pin %2 вне 0..%3"};
+    case Wording::DelayOutside: return {"Event %1: Delay %2 is outside 0..%3", "Событие %1: Delay %2 вне 0..%3"};
+    case Wording::PhoneNumberField: return {"Phone %1: Number", "Абонент %1: Number"};
+    case Wording::EventTextField: return {"Event %1: Text", "Событие %1: Text"};
+    case Wording::TextPastImage:
+      return {"%1: the text ends at image offset %2, past the largest image of %3 bytes",
+              "%1: текст кончается на смещении %2, за концом наибольшего образа в %3 байт"};
+    case Wording::ImageTooLong:
+      return {"The image would be %1 bytes long; it can be at most %2",
+              "Образ занял бы %1 байт; наибольший возможный размер %2"};
+
+    case Wording::ByteOrderMark:
+      return {"the file starts with a UTF-8 byte-order mark, so its first line is not read",
+              "файл начинается с метки порядка байтов UTF-8, поэтому его первая строка не читается"};
+    case Wording::LinesBeforeSections:
+      return {"%1 line(s) before the first section are not read", "строки до первой секции не читаются (%1)"};
+    case Wording::SectionRepeated:
+      return {"ignored: the section is repeated at line %1, and only the last occurrence is read",
+              "не читается: секция повторяется в строке %1, а читается последняя"};
+    case Wording::PhoneSectionNeverRead:
+      return {"never read: the phone slots are Phone0 to Phone7", "не читается: абоненты — это Phone0 … Phone7"};
+    case Wording::EventSectionNeverRead:
+      return {"never read: events are read from Event0 up to the first missing or empty section, here %1",
+              "не читается: события читаются с Event0 до первой отсутствующей или пустой секции, здесь %1"};
+    case Wording::NoProjectSection:
+      return {"no Phone or Event section: the file loads as a blank project",
+              "нет ни одной секции Phone или Event: файл открывается как пустой проект"};
+    case Wording::KeyRepeated:
+      return {"ignored: the key is repeated at line %1, and only the last value is read",
+              "не читается: ключ повторяется в строке %1, а читается последнее значение"};
+    case Wording::NumberTooLong:
+      return {"the number has %1 characters, more than the %2 the phone dialog allows",
+              "в номере %1 символов, больше %2, которые допускает окно абонента"};
+    case Wording::NumberCharacters:
+      return {"the number holds characters other than digits and one leading \"+\"",
+              "в номере есть символы, кроме цифр и одного \"+\" в начале"};
+    case Wording::NegNeither:
+      return {"Neg %1 is neither 0 (rising) nor 1 (falling); read as falling",
+              "Neg %1 — ни 0 (фронт), ни 1 (срез); читается как срез"};
+    case Wording::NotAnInteger:
+      return {"\"%1\" is not an integer in the 32-bit range; read as 0",
+              "\"%1\" — не целое число в 32-битном диапазоне; читается как 0"};
+    case Wording::PinNotAnInput: return {"Pin %1 is outside the inputs %2 to %3", "Pin %1 вне входов %2 … %3"};
+    case Wording::DelayNotInRange:
+      return {"Delay %1 is outside %2 to %3 seconds", "Delay %1 вне %2 … %3 секунд"};
+    case Wording::SendNotInRange:
+      return {"Send %1 is outside %2 to %3; only its low 8 bits count: %4",
+              "Send %1 вне %2 … %3; в счёт идут только младшие 8 бит: %4"};
+    case Wording::NoRecipients: return {"the event has no recipients", "у события нет получателей"};
+    case Wording::EmptyRecipient:
+      return {"sends to phone slot %1, whose number is empty", "отправляет абоненту %1, у которого нет номера"};
+    case Wording::TextLooksUtf8:
+      return {"the text looks like UTF-8, not Windows-1251", "текст похож на UTF-8, а не на Windows-1251"};
+    case Wording::TextControlBytes: return {"the text holds control bytes", "в тексте есть управляющие байты"};
+    case Wording::TextTooLong:
+      return {"the text has %1 characters, more than the %2 the event dialog allows",
+              "в тексте %1 символов, больше %2, которые допускает окно сообщения"};
+    case Wording::EventsPastImage:
+      return {"the image holds at most %1 events; export refuses a project of %2",
+              "образ вмещает не более %1 сообщений; экспорт откажет проекту из %2"};
+    case Wording::FindingsNotListed:
+      return {"%1 more findings are not listed", "ещё замечаний, не показанных здесь: %1"};
+  }
+  return {"%1", "%1"};
+}
+
+}  // namespace
+
+Message::Message(std::string verbatim) : Text(std::move(verbatim)) {}
+
+Message::Message(const char* verbatim) : Text(verbatim) {}
+
+Message::Message(Wording wording, std::vector<Message> arguments)
+    : Words(wording), Arguments(std::move(arguments)) {}
+
+std::string Message::Render(Language language, Charset charset) const {
+  if (Words == Wording::Verbatim) return Text;
+  const Texts texts = TextsOf(Words);
+  const std::string words = language == Language::English ? texts.English
+                            : charset == Charset::Cp1251  ? Cp1251(texts.Russian)
+                                                          : texts.Russian;
+  std::string rendered;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::size_t argument = i + 1 < words.size() && words[i] == '%' ? std::size_t(words[i + 1] - '1') : 9;
+    if (argument < Arguments.size()) {
+      rendered += Arguments[argument].Render(language, charset);
+      ++i;
+    } else {
+      rendered += words[i];
+    }
+  }
+  return rendered;
+}
+
+MessageError::MessageError(Message message)
+    : std::runtime_error(message.Render(Language::English)),
+      Content(std::make_shared<const Message>(std::move(message))) {}
+
+Message SaidBy(const std::exception& error) {
+  const auto* said = dynamic_cast<const MessageError*>(&error);
+  return said != nullptr ? said->Said() : Message(error.what());
+}
+
+}  // namespace smsconf::text
