@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTimer>
 #include <QWindow>
 #include <QMessageBox>
 #include <QToolButton>
@@ -148,7 +149,8 @@ void TMainForm::FormCreate(const std::string& fileName) {
   MarkExported();  // as far as the window knows: the image's age tells the rest
   RefreshViews();
   ShowTitle();
-  ShowFindings(findings);
+  // Over the window, once it is there, not alone on the screen before it.
+  if (!findings.empty()) QTimer::singleShot(0, this, [this, findings] { ShowFindings(findings); });
 }
 
 std::vector<ProjectFinding> TMainForm::LoadProject() {

@@ -44,6 +44,7 @@ class UiTest : public ::testing::Test {
   void Open(const std::string& fileName) {
     Window = std::make_unique<TMainForm>(fileName);
     Window->show();
+    QCoreApplication::processEvents();  // the findings box comes over the shown window
     Activate();
   }
 
