@@ -133,6 +133,8 @@ Texts TextsOf(Wording wording) {
     case Wording::EventSectionNeverRead:
       return {"never read: events are read from Event0 up to the first missing or empty section, here %1",
               "не читается: события читаются с Event0 до первой отсутствующей или пустой секции, здесь %1"};
+    case Wording::EventSectionSpelt:
+      return {"never read: the load looks for %1, without leading zeros", "не читается: загрузка ищет %1, без ведущих нулей"};
     case Wording::NoProjectSection:
       return {"no Phone or Event section: the file loads as a blank project",
               "нет ни одной секции Phone или Event: файл открывается как пустой проект"};

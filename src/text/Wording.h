@@ -88,6 +88,7 @@ enum class Wording {
   SectionRepeated,
   PhoneSectionNeverRead,
   EventSectionNeverRead,
+  EventSectionSpelt,
   NoProjectSection,
   KeyRepeated,
   NumberTooLong,
