@@ -9,6 +9,7 @@
 namespace smsconf {
 
 using namespace imageformat;
+using text::Wording;
 
 namespace {
 
@@ -35,17 +36,16 @@ std::uint16_t CImageDecoder::Word(std::size_t offset) const {
   return static_cast<std::uint16_t>(bytes_[offset] | (bytes_[offset + 1] << 8));
 }
 
-bool CImageDecoder::Fail(std::size_t offset, const std::string& message) {
+bool CImageDecoder::Fail(std::size_t offset, Wording wording, std::vector<text::Message> arguments) {
   result_.DefectOffset = offset;
-  result_.Defect = "offset " + Decimal(offset) + ": " + message;
+  result_.DefectSaid = {Wording::DefectAt, {Decimal(offset), {wording, std::move(arguments)}}};
+  result_.Defect = result_.DefectSaid.Render(text::Language::English);
   return false;
 }
 
 bool CImageDecoder::CheckSize() {
   if (bytes_.size() < MinimumSize) {
-    return Fail(0, "image of " + Decimal(bytes_.size()) +
-                       " bytes is shorter than the smallest possible image of " +
-                       Decimal(MinimumSize) + " bytes");
+    return Fail(0, Wording::ImageTooShort, {Decimal(bytes_.size()), Decimal(MinimumSize)});
   }
   checksumOffset_ = bytes_.size() - ChecksumSize;
   return true;
@@ -58,12 +58,10 @@ bool CImageDecoder::CheckHeader() {
   image.PhoneTable = Word(PhoneTableOffset);
   image.EventTable = Word(EventTableOffset);
   if (image.Signature != Signature) {
-    return Fail(SignatureOffset,
-                "signature " + Hex(image.Signature, 4) + " is not " + Hex(Signature, 4));
+    return Fail(SignatureOffset, Wording::SignatureWrong, {Hex(image.Signature, 4), Hex(Signature, 4)});
   }
   if (image.Length != bytes_.size()) {
-    return Fail(LengthOffset, "length word " + Decimal(image.Length) +
-                                  " does not match the file size " + Decimal(bytes_.size()));
+    return Fail(LengthOffset, Wording::LengthWrong, {Decimal(image.Length), Decimal(bytes_.size())});
   }
   return true;
 }
@@ -71,17 +69,14 @@ bool CImageDecoder::CheckHeader() {
 bool CImageDecoder::CheckPhoneTable() {
   const std::size_t table = result_.Image.PhoneTable;
   if (table < StringAreaStart || table >= checksumOffset_) {
-    return Fail(PhoneTableOffset, "phone table offset " + Decimal(table) +
-                                      " lies outside the image between the header and the "
-                                      "checksum byte (" + Decimal(StringAreaStart) + " to " +
-                                      Decimal(checksumOffset_ - 1) + ")");
+    return Fail(PhoneTableOffset, Wording::PhoneTableOutside,
+                {Decimal(table), Decimal(StringAreaStart), Decimal(checksumOffset_ - 1)});
   }
   phoneCount_ = Byte(table);
   const std::size_t end = table + CountSize + PhoneEntrySize * phoneCount_;
   if (end > checksumOffset_) {
-    return Fail(table, "phone table of " + Decimal(phoneCount_) + " entries ends at " +
-                           Decimal(end) + ", past the checksum byte at " +
-                           Decimal(checksumOffset_));
+    return Fail(table, Wording::PhoneTablePastChecksum,
+                {Decimal(phoneCount_), Decimal(end), Decimal(checksumOffset_)});
   }
   result_.Image.StringAreaSize = table - StringAreaStart;
   return true;
@@ -91,50 +86,40 @@ bool CImageDecoder::CheckEventTable() {
   const std::size_t table = result_.Image.EventTable;
   const std::size_t phonesEnd = result_.Image.PhoneTable + CountSize + PhoneEntrySize * phoneCount_;
   if (table < StringAreaStart || table >= checksumOffset_) {
-    return Fail(EventTableOffset, "event table offset " + Decimal(table) +
-                                      " lies outside the image between the header and the "
-                                      "checksum byte (" + Decimal(StringAreaStart) + " to " +
-                                      Decimal(checksumOffset_ - 1) + ")");
+    return Fail(EventTableOffset, Wording::EventTableOutside,
+                {Decimal(table), Decimal(StringAreaStart), Decimal(checksumOffset_ - 1)});
   }
   if (table != phonesEnd) {
-    return Fail(EventTableOffset, "event table offset " + Decimal(table) +
-                                      " does not follow the phone table, which ends at " +
-                                      Decimal(phonesEnd));
+    return Fail(EventTableOffset, Wording::EventTableNotAfterPhones, {Decimal(table), Decimal(phonesEnd)});
   }
   eventCount_ = Byte(table);
   const std::size_t end = table + CountSize + EventRecordSize * eventCount_;
   if (end > checksumOffset_) {
-    return Fail(table, "event table of " + Decimal(eventCount_) + " events ends at " +
-                           Decimal(end) + ", past the checksum byte at " +
-                           Decimal(checksumOffset_));
+    return Fail(table, Wording::EventTablePastChecksum,
+                {Decimal(eventCount_), Decimal(end), Decimal(checksumOffset_)});
   }
   if (end < checksumOffset_) {
-    return Fail(end, Decimal(checksumOffset_ - end) +
-                         " bytes between the event table and the checksum byte belong to no "
-                         "section");
+    return Fail(end, Wording::BytesOfNoSection, {Decimal(checksumOffset_ - end)});
   }
   return true;
 }
 
 // A text is a C string that must lie wholly in the string area, which runs
 // from the end of the header to the phone table.
-bool CImageDecoder::ReadText(std::size_t fieldOffset, const std::string& owner,
-                             std::string& text) {
+bool CImageDecoder::ReadText(std::size_t fieldOffset, const text::Message& owner, std::string& text) {
   const std::size_t reference = Word(fieldOffset);
   const std::size_t areaEnd = result_.Image.PhoneTable;
   if (reference < StringAreaStart || reference >= areaEnd) {
-    const std::string area = areaEnd == StringAreaStart
-                                 ? "the string area is empty"
-                                 : "the string area is " + Decimal(StringAreaStart) + " to " +
-                                       Decimal(areaEnd - 1);
-    return Fail(fieldOffset, owner + " refers to offset " + Decimal(reference) +
-                                 " outside the string area (" + area + ")");
+    const text::Message area = areaEnd == StringAreaStart
+                                   ? text::Message(Wording::StringAreaEmpty)
+                                   : text::Message(Wording::StringAreaSpan,
+                                                   {Decimal(StringAreaStart), Decimal(areaEnd - 1)});
+    return Fail(fieldOffset, Wording::TextOutsideArea, {owner, Decimal(reference), area});
   }
   const auto* first = bytes_.data() + reference;
   const void* nul = std::memchr(first, 0, areaEnd - reference);
   if (nul == nullptr) {
-    return Fail(fieldOffset, owner + "'s text at offset " + Decimal(reference) +
-                                 " has no terminating 0 byte inside the string area");
+    return Fail(fieldOffset, Wording::TextUnterminated, {owner, Decimal(reference)});
   }
   text.assign(reinterpret_cast<const char*>(first), static_cast<const std::uint8_t*>(nul) - first);
   return true;
@@ -145,7 +130,7 @@ bool CImageDecoder::ReadPhones() {
   for (std::size_t i = 0; i < phoneCount_; ++i) {
     const std::size_t field = image.PhoneTable + CountSize + PhoneEntrySize * i;
     std::string number;
-    if (!ReadText(field, "phone " + Decimal(i), number)) return false;
+    if (!ReadText(field, {Wording::PhoneOwner, {Decimal(i)}}, number)) return false;
     image.PhoneReferences.push_back(Word(field));
     image.Content.Numbers.push_back(std::move(number));
   }
@@ -161,27 +146,24 @@ bool CImageDecoder::ReadEvents() {
 
 bool CImageDecoder::ReadEvent(std::size_t index) {
   const std::size_t record = result_.Image.EventTable + CountSize + EventRecordSize * index;
-  const std::string owner = "event " + Decimal(index);
+  const text::Message owner(Wording::EventOwner, {Decimal(index)});
   const std::uint16_t send = Word(record + EventSendOffset);
   const std::uint8_t neg = Byte(record + EventNegOffset);
   // The firmware looks up bit i of the mask in the phone table, so a bit
   // without its slot would make it read whatever follows the table.
   for (int slot = 0; slot < 16; ++slot) {
     if ((send >> slot & 1) == 0) continue;
-    const std::string names = owner + " recipient mask " + Hex(send, 4) + " names slot " +
-                              Decimal(std::size_t(slot));
     if (slot >= PhoneSlots) {
-      return Fail(record + EventSendOffset, names + ", beyond the " + Decimal(PhoneSlots) +
-                                                " phone slots");
+      return Fail(record + EventSendOffset, Wording::MaskPastSlots,
+                  {owner, Hex(send, 4), Decimal(std::size_t(slot)), Decimal(PhoneSlots)});
     }
     if (std::size_t(slot) >= phoneCount_) {
-      return Fail(record + EventSendOffset, names + ", but the phone table has " +
-                                                Decimal(phoneCount_) + " entries");
+      return Fail(record + EventSendOffset, Wording::MaskPastTable,
+                  {owner, Hex(send, 4), Decimal(std::size_t(slot)), Decimal(phoneCount_)});
     }
   }
   if (neg > 1) {
-    return Fail(record + EventNegOffset, owner + " edge byte " + Decimal(neg) +
-                                             " is neither 0 (rising) nor 1 (falling)");
+    return Fail(record + EventNegOffset, Wording::EdgeNeither, {owner, Decimal(neg)});
   }
   ImageEvent event;
   if (!ReadText(record + EventTextOffset, owner, event.Text)) return false;
@@ -200,9 +182,7 @@ bool CImageDecoder::CheckChecksum() {
   const std::uint8_t expected = imageformat::Checksum(bytes_.data(), checksumOffset_);
   result_.Image.Checksum = stored;
   if (stored != expected) {
-    return Fail(checksumOffset_, "checksum " + Hex(stored, 2) +
-                                     " does not match the bytes before it (expected " +
-                                     Hex(expected, 2) + ")");
+    return Fail(checksumOffset_, Wording::ChecksumWrong, {Hex(stored, 2), Hex(expected, 2)});
   }
   return true;
 }

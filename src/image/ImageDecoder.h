@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image/ImageContent.h"
+#include "text/Wording.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +29,10 @@ struct ImageDecodeResult {
   bool Ok = false;
   DecodedImage Image;       // meaningful when Ok
   std::size_t DefectOffset = 0;
-  std::string Defect;       // when not Ok: "offset N: ..." naming the first defect
+  // When not Ok: "offset N: ..." naming the first defect, as a message for
+  // the window to render in Russian, and in English as the command line says it.
+  text::Message DefectSaid{""};
+  std::string Defect;
 };
 
 // Reads a configuration image as a unit would, checking everything the unit
@@ -49,8 +53,8 @@ class CImageDecoder {
   bool ReadEvents();
   bool ReadEvent(std::size_t index);
   bool CheckChecksum();
-  bool ReadText(std::size_t fieldOffset, const std::string& owner, std::string& text);
-  bool Fail(std::size_t offset, const std::string& message);
+  bool ReadText(std::size_t fieldOffset, const text::Message& owner, std::string& text);
+  bool Fail(std::size_t offset, text::Wording wording, std::vector<text::Message> arguments);
 
   std::uint8_t Byte(std::size_t offset) const { return bytes_[offset]; }
   std::uint16_t Word(std::size_t offset) const;

@@ -156,7 +156,7 @@ void TDlgLoading::Button1Click() {
   UploadPercent = 0;
   // The engineer's yes sends the very bytes that were checked and named in
   // the question, not whatever the file holds by then.
-  if (setup.Verdict.Outcome == LoadingVerdict::Damaged && LoadDamaged(setup.Verdict.Defect)) {
+  if (setup.Verdict.Outcome == LoadingVerdict::Damaged && LoadDamaged(setup.Verdict.DefectSaid)) {
     image.Verdict.Outcome = LoadingVerdict::Ready;
     setup = SetUpLoading(target, image, *Rpc);
   }
@@ -192,9 +192,9 @@ bool TDlgLoading::Accepted(const LoadingVerdict& verdict) {
 
 // A damaged image would leave the unit with a configuration it cannot use;
 // the engineer decides whether it goes all the same.
-bool TDlgLoading::LoadDamaged(const std::string& defect) {
+bool TDlgLoading::LoadDamaged(const text::Message& defect) {
   const QString text = QStringLiteral("Файл конфигурации повреждён: %1\nЗагрузить всё равно?")
-                           .arg(QString::fromStdString(defect));
+                           .arg(QString::fromStdString(defect.Render(text::Language::Russian)));
   QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;

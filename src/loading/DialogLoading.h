@@ -78,7 +78,7 @@ class TDlgLoading : public QDialog {
   void ShowLog(const CLogHandOver::Line& line);
   LoadingTarget FieldTarget() const;
   bool Accepted(const LoadingVerdict& verdict);
-  bool LoadDamaged(const std::string& defect);
+  bool LoadDamaged(const text::Message& defect);
   void StartLoading();
   void ShowLine(int kind, const QString& text);
   bool ConfirmAbort();

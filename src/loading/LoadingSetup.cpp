@@ -49,6 +49,7 @@ LoadingImage ReadLoadingImage(const std::string& path, bool acceptDamaged) {
   const ImageDecodeResult decoded = CImageDecoder::Decode(std::span<const std::uint8_t>(image.Bytes));
   if (!decoded.Ok) {
     verdict.Defect = decoded.Defect;
+    verdict.DefectSaid = decoded.DefectSaid;
     if (!acceptDamaged) verdict.Outcome = LoadingVerdict::Damaged;
   }
   return image;

@@ -14,6 +14,7 @@
 #include "limits/Limits.h"
 #include "link/Rpcinterface.h"
 #include "loading/ThreadConfigLoading.h"
+#include "text/Wording.h"
 
 namespace smsconf {
 
@@ -37,8 +38,10 @@ struct LoadingVerdict {
   int Error = 0;                // Unreadable: the system's error number
   std::uintmax_t FileSize = 0;  // TooLarge: the file's size in bytes
   // The image check's first defect ("offset N: ..."): why it is Damaged, or,
-  // when a damaged image was accepted, what the caller may warn of.
+  // when a damaged image was accepted, what the caller may warn of; in
+  // English, and as a message for the window to render in Russian.
   std::string Defect;
+  text::Message DefectSaid{""};
 };
 
 // An image file as a loading sends it, read and checked once; a fleet

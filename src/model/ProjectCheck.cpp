@@ -20,7 +20,8 @@ namespace {
 constexpr limits::Range Recipients{0, 0xFF};
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 // A file made of nothing but repeats would otherwise give a finding per
-// line, and take many times its size to list them.
+// line, and take many times its size to list them. The first ones in line
+// order are listed, whichever pass found them.
 constexpr std::size_t MaxFindings = 1000;
 
 using text::Wording;
@@ -60,24 +61,30 @@ class ProjectChecker {
     CheckSections();
     CheckPhones();
     CheckEvents();
-    std::stable_sort(Findings.begin(), Findings.end(),
-                     [](const ProjectFinding& a, const ProjectFinding& b) { return a.Line < b.Line; });
+    KeepFirstInLineOrder();
     if (Unlisted > 0) Findings.push_back({0, "", "", {Wording::FindingsNotListed, {std::to_string(Unlisted)}}});
     return std::move(Findings);
   }
 
  private:
-  void Add(std::uint32_t line, std::string section, std::string key, text::Message message) {
-    if (Findings.size() == MaxFindings) {
-      ++Unlisted;
-      return;
-    }
-    Findings.push_back({line, std::move(section), std::move(key), std::move(message)});
+  void Add(std::uint32_t line, std::string section, std::string key, text::Message message, bool content = false) {
+    Findings.push_back({line, std::move(section), std::move(key), std::move(message), content});
+    // A later pass may find something on an earlier line, so what is kept
+    // is sorted now and then, which also keeps it bounded.
+    if (Findings.size() == 2 * MaxFindings) KeepFirstInLineOrder();
   }
 
   void AddContent(std::uint32_t line, std::string section, std::string key, text::Message message) {
-    Add(line, std::move(section), std::move(key), std::move(message));
-    if (Unlisted == 0) Findings.back().Content = true;
+    Add(line, std::move(section), std::move(key), std::move(message), true);
+  }
+
+  // Findings of one line stay in the order they were found.
+  void KeepFirstInLineOrder() {
+    std::stable_sort(Findings.begin(), Findings.end(),
+                     [](const ProjectFinding& a, const ProjectFinding& b) { return a.Line < b.Line; });
+    if (Findings.size() <= MaxFindings) return;
+    Unlisted += Findings.size() - MaxFindings;
+    Findings.erase(Findings.begin() + MaxFindings, Findings.end());
   }
 
   void CheckLinesBeforeSections() {
@@ -110,7 +117,12 @@ class ProjectChecker {
         Add(place.Line, name, "", Wording::PhoneSectionNeverRead);
       }
       if (event >= 0 && !readAsEvent && place.LineCount > 0) {
-        Add(place.Line, name, "", {Wording::EventSectionNeverRead, {EventSection(EventCount)}});
+        // "Event01" is not "Event1": the load asks for the name without leading zeros.
+        const std::string_view digits = std::string_view(folded).substr(5);
+        const std::string_view unpadded = digits.substr(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+        Add(place.Line, name, "",
+            digits == unpadded ? text::Message(Wording::EventSectionNeverRead, {EventSection(EventCount)})
+                               : text::Message(Wording::EventSectionSpelt, {"Event" + std::string(unpadded)}));
       }
     });
     if (!projectSections) Add(0, "", "", Wording::NoProjectSection);

@@ -73,6 +73,53 @@ Texts TextsOf(Wording wording) {
       return {"The image would be %1 bytes long; it can be at most %2",
               "Образ занял бы %1 байт; наибольший возможный размер %2"};
 
+    case Wording::DefectAt: return {"offset %1: %2", "смещение %1: %2"};
+    case Wording::ImageTooShort:
+      return {"image of %1 bytes is shorter than the smallest possible image of %2 bytes",
+              "образ из %1 байт короче наименьшего возможного образа в %2 байт"};
+    case Wording::SignatureWrong: return {"signature %1 is not %2", "сигнатура %1 — не %2"};
+    case Wording::LengthWrong:
+      return {"length word %1 does not match the file size %2", "слово длины %1 не совпадает с размером файла %2"};
+    case Wording::PhoneTableOutside:
+      return {"phone table offset %1 lies outside the image between the header and the checksum byte (%2 to %3)",
+              "смещение таблицы абонентов %1 лежит вне образа между заголовком и байтом контрольной суммы (%2 … %3)"};
+    case Wording::PhoneTablePastChecksum:
+      return {"phone table of %1 entries ends at %2, past the checksum byte at %3",
+              "таблица абонентов из %1 записей кончается на %2, за байтом контрольной суммы на %3"};
+    case Wording::EventTableOutside:
+      return {"event table offset %1 lies outside the image between the header and the checksum byte (%2 to %3)",
+              "смещение таблицы событий %1 лежит вне образа между заголовком и байтом контрольной суммы (%2 … %3)"};
+    case Wording::EventTableNotAfterPhones:
+      return {"event table offset %1 does not follow the phone table, which ends at %2",
+              "смещение таблицы событий %1 не следует за таблицей абонентов, которая кончается на %2"};
+    case Wording::EventTablePastChecksum:
+      return {"event table of %1 events ends at %2, past the checksum byte at %3",
+              "таблица событий из %1 записей кончается на %2, за байтом контрольной суммы на %3"};
+    case Wording::BytesOfNoSection:
+      return {"%1 bytes between the event table and the checksum byte belong to no section",
+              "байты между таблицей событий и байтом контрольной суммы не принадлежат ни одной части образа (%1)"};
+    case Wording::PhoneOwner: return {"phone %1", "абонент %1"};
+    case Wording::EventOwner: return {"event %1", "событие %1"};
+    case Wording::TextOutsideArea:
+      return {"%1 refers to offset %2 outside the string area (%3)", "%1 ссылается на смещение %2 вне области строк (%3)"};
+    case Wording::StringAreaEmpty: return {"the string area is empty", "область строк пуста"};
+    case Wording::StringAreaSpan: return {"the string area is %1 to %2", "область строк — %1 … %2"};
+    case Wording::TextUnterminated:
+      return {"%1's text at offset %2 has no terminating 0 byte inside the string area",
+              "%1: у текста на смещении %2 нет завершающего байта 0 внутри области строк"};
+    case Wording::MaskPastSlots:
+      return {"%1 recipient mask %2 names slot %3, beyond the %4 phone slots",
+              "%1: маска получателей %2 называет абонента %3, а абонентов всего %4"};
+    case Wording::MaskPastTable:
+      return {"%1 recipient mask %2 names slot %3, but the phone table has %4 entries",
+              "%1: маска получателей %2 называет абонента %3, а в таблице абонентов записей: %4"};
+    case Wording::EdgeNeither:
+      return {"%1 edge byte %2 is neither 0 (rising) nor 1 (falling)",
+              "%1: байт перепада %2 — ни 0 (фронт), ни 1 (срез)"};
+    case Wording::ChecksumWrong:
+      return {"checksum %1 does not match the bytes before it (expected %2)",
+              "контрольная сумма %1 не сходится с байтами перед ней (ожидалось %2)"};
+
     case Wording::ByteOrderMark:
       return {"the file starts with a UTF-8 byte-order mark, so its first line is not read",
               "файл начинается с метки порядка байтов UTF-8, поэтому его первая строка не читается"};
@@ -86,6 +133,8 @@ Texts TextsOf(Wording wording) {
     case Wording::EventSectionNeverRead:
       return {"never read: events are read from Event0 up to the first missing or empty section, here %1",
               "не читается: события читаются с Event0 до первой отсутствующей или пустой секции, здесь %1"};
+    case Wording::EventSectionSpelt:
+      return {"never read: the load looks for %1, without leading zeros", "не читается: загрузка ищет %1, без ведущих нулей"};
     case Wording::NoProjectSection:
       return {"no Phone or Event section: the file loads as a blank project",
               "нет ни одной секции Phone или Event: файл открывается как пустой проект"};

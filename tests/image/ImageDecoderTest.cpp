@@ -29,6 +29,13 @@ void SetWord(Bytes& bytes, std::size_t offset, std::size_t value) {
   bytes[offset + 1] = std::uint8_t(value >> 8);
 }
 
+// The length word and the checksum made to match again, so that only the
+// layout is wrong.
+void Reseal(Bytes& bytes) {
+  SetWord(bytes, 2, bytes.size());
+  bytes.back() = Checksum(bytes.data(), bytes.size() - 1);
+}
+
 // Phone 0 and one falling-edge event on DI5: the string area is 8..28 (phone
 // 0 at 8, the empty text at 21, the event's at 22), the phone table is at
 // 29, the event table at 46 and the checksum at 55.
@@ -81,8 +88,11 @@ TEST(ImageDecoder, NamesTheFirstDefectAndItsOffset) {
       {[](Bytes& b) { b[29] = 20; }, "offset 29: phone table of 20 entries ends at 70, past"},
       {[](Bytes& b) { SetWord(b, 6, 0xFFFF); }, "offset 6: event table offset 65535 lies outside"},
       {[](Bytes& b) { SetWord(b, 6, 45); }, "offset 6: event table offset 45 does not follow"},
+      // The tables and the checksum stand back to back; the encoder leaves no gap.
+      {[](Bytes& b) { b.insert(b.begin() + 46, 0), SetWord(b, 6, 47), Reseal(b); },
+       "offset 6: event table offset 47 does not follow the phone table, which ends at 46"},
       {[](Bytes& b) { b[46] = 2; }, "offset 46: event table of 2 events ends at 63, past"},
-      {[](Bytes& b) { b[46] = 0; }, "offset 47: 8 bytes between the event table and the"},
+      {[](Bytes& b) { b.insert(b.end() - 1, 0), Reseal(b); }, "offset 55: 1 bytes between the event table and the"},
       {[](Bytes& b) { SetWord(b, 30, 7); }, "offset 30: phone 0 refers to offset 7 outside"},
       {[](Bytes& b) { SetWord(b, 36, 29); }, "offset 36: phone 3 refers to offset 29 outside"},
       {[](Bytes& b) { b[28] = 'x'; }, "offset 53: event 0's text at offset 22 has no terminating"},

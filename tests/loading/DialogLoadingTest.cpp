@@ -180,7 +180,7 @@ TEST_F(DialogLoading, ChecksTheInputFirst) {
       {"no image", std::nullopt, "127.0.0.1", "sms.bin: нет такого файла", QMessageBox::Ok, ""},
       {"too large", std::string(65537, 'x'), "127.0.0.1", "Файл конфигурации слишком велик (65537 байт)",
        QMessageBox::Ok, ""},
-      {"damaged", std::string(30, '\0'), "127.0.0.1", "повреждён: offset 0: ", QMessageBox::No, ""},
+      {"damaged", std::string(30, '\0'), "127.0.0.1", "повреждён: смещение 0: сигнатура 0x0000 — не 0x7331\n", QMessageBox::No, ""},
       {"damaged, loaded all the same", "", "127.0.0.1", "\nЗагрузить всё равно?", QMessageBox::Yes,
        "Размер файла конфигурации 0 байт"},
   };

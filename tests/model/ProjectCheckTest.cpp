@@ -44,23 +44,25 @@ TEST(ProjectCheck, NamesEveryPlaceThatDoesNotMeanWhatItSeems) {
       {Sound + "send=257",
        {"4 [Event0] Send: ignored: the key is repeated at line 5, and only the last value is read",
         "5 [Event0] Send: Send 257 is outside 0 to 255; only its low 8 bits count: 1"}},
-      {Sound + "[Event2]\nSend=1",
+      {Sound + "[Event2]\nSend=1\n[Event00]\nSend=1",
        {"5 [Event2] : never read: events are read from Event0 up to the first missing or empty "
-        "section, here Event1"}},
+        "section, here Event1",
+        "7 [Event00] : never read: the load looks for Event0, without leading zeros"}},
       {Sound + "[Event1]\n[Event2]\nSend=1",
        {"6 [Event2] : never read: events are read from Event0 up to the first missing or empty "
         "section, here Event1"}},
       {Sound + "[Phone8]\nNumber=1", {"5 [Phone8] : never read: the phone slots are Phone0 to Phone7"}},
-      {Sound + "[event0]\nSend=1",
-       {"3 [Event0] : ignored: the section is repeated at line 5, and only the last occurrence is read"}},
+      {"[Phone0]\nNumber=+7-1\n[Event0]\nSend=1\n[event0]\nSend=1",  // found by a later pass, listed first
+       {"2 [Phone0] Number: the number holds characters other than digits and one leading \"+\" (content)",
+        "3 [Event0] : ignored: the section is repeated at line 5, and only the last occurrence is read"}},
       {"\xEF\xBB\xBF" + Sound,
        {"1 [] : the file starts with a UTF-8 byte-order mark, so its first line is not read",
         "1 [] : 2 line(s) before the first section are not read",
         "4 [Event0] Send: sends to phone slot 0, whose number is empty (content)"}},
-      {"; a comment\nkey=1\n" + Sound, {"2 [] : 1 line(s) before the first section are not read"}},
+      {"; a comment\r\nkey=1\r\n" + Sound, {"2 [] : 1 line(s) before the first section are not read"}},
       {Sound + "Text=" + utf8, {"5 [Event0] Text: the text looks like UTF-8, not Windows-1251"}},
       {Sound + "Text=\xCF\xF0\xE8\xE2\xE5\xF2", {}},  // Привет in Windows-1251
-      {Sound + "Text=a\x01z", {"5 [Event0] Text: the text holds control bytes"}},
+      {Sound + "Text=a\x7Fz", {"5 [Event0] Text: the text holds control bytes"}},
       {"[Phone1]\nComment=a\x1b[2Jz\n", {"2 [Phone1] Comment: the text holds control bytes"}},
       {Sound + "Text=" + std::string(70, 'x'), {}},
       {Sound + "Text=" + std::string(71, 'x'),
@@ -85,13 +87,16 @@ TEST(ProjectCheck, NamesEveryPlaceThatDoesNotMeanWhatItSeems) {
   for (const auto& c : cases) EXPECT_EQ(Check(c.text), c.expected) << c.text;
 }
 
-// A file of nothing but repeats lists a bounded number of them.
+// A file of nothing but repeats lists a bounded number of them: the first
+// in line order, though the number on line 2 is looked at after the repeats.
 TEST(ProjectCheck, ListsAtMostAThousandFindings) {
-  std::string text = Sound;
-  for (int i = 0; i < 1002; ++i) text += "[S]\n";
+  std::string text = "[Phone0]\nNumber=+7-1\n[Event0]\nSend=1\n";
+  for (int i = 0; i < 2500; ++i) text += "[S]\n";
   const Findings findings = Check(text);
   ASSERT_EQ(findings.size(), 1001u);
-  EXPECT_EQ(findings.back(), "0 [] : 1 more findings are not listed");
+  EXPECT_EQ(findings.front().substr(0, 18), "2 [Phone0] Number:");
+  EXPECT_EQ(findings[999], "1003 [S] : ignored: the section is repeated at line 2504, and only the last occurrence is read");
+  EXPECT_EQ(findings.back(), "0 [] : 1500 more findings are not listed");
 }
 
 // One line per event and per phone slot, every field, for comparing readers.
