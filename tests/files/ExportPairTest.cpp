@@ -2,6 +2,8 @@
 
 #include "common/Failure.h"
 #include "common/TempDir.h"
+#include "files/DiskSteps.h"
+#include "files/ExportPaths.h"
 #include "files/FileSystem.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,10 @@
 #include <memory>
 #include <thread>
 
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
 #ifdef __linux__
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -61,9 +67,14 @@ TEST(ExportPair, RefusedTargetsChangeNothing) {
     if (!testing::PosixFiles && (c.image == fifo || c.source == fifo || c.source == link)) continue;
     EXPECT_EQ(FailureOf([&] { Export(c.image, c.source); }), c.message);
   }
+  if (testing::PosixFiles) {  // a link planted at the lock's name is not followed
+    std::filesystem::create_symlink("planted", image + ".lock");
+    EXPECT_EQ(FailureOf([&] { Export(image, source, std::chrono::milliseconds(100)); }),
+              "Cannot create file " + image + ": too many symbolic links");
+  }
   EXPECT_EQ(ReadFile(image), "old image");
   EXPECT_EQ(ReadFile(big).size(), 512u * 1024 + 1);
-  EXPECT_EQ(dir.EntryCount(), testing::PosixFiles ? 5u : 3u);  // no source written, no temporary files
+  EXPECT_EQ(dir.EntryCount(), testing::PosixFiles ? 6u : 3u);  // no source, temporary file or planted file
 }
 
 // Exports of one pair take turns through the lock file beside the image:
@@ -122,11 +133,33 @@ TEST(ExportPair, WaitsForAnotherExportOfThePair) {
     std::this_thread::sleep_for(200ms);
     other.reset();
   });
+  const testing::DiskSteps steps;
   EXPECT_EQ(FailureOf([&] { Export(image, source, 10s); }), "no failure");
   finish.join();
+  // The new image, the new source and the copy of the old image are all on
+  // the disk before the image takes its place.
+  const std::string d = testing::FolderFlush;
+  EXPECT_EQ(steps.Line, "c1 w1 f1 c2 w2 f2 c3 w3 f3 r1" + d + " r2" + d);
   EXPECT_EQ(ReadFile(image) + ReadFile(source), "new imagenew source");
   EXPECT_EQ(dir.EntryCount(), 2u);  // no lock file left
 }
+
+#ifndef _WIN32
+// The export's files stand in the home folder that HOME names, or in the
+// user's own when HOME is empty or unset.
+TEST(ExportPaths, StandInTheHomeFolder) {
+  const char* const saved = std::getenv("HOME");
+  const std::string kept = saved != nullptr ? saved : "", own = ::getpwuid(::getuid())->pw_dir;
+  const std::pair<const char*, std::string> cases[] = {
+      {"/home/u", "/home/u/sms.bin"}, {"/home/u/", "/home/u/sms.bin"}, {"", own + "/sms.bin"}, {nullptr, own + "/sms.bin"}};
+  for (const auto& [home, image] : cases) {
+    home != nullptr ? ::setenv("HOME", home, 1) : ::unsetenv("HOME");
+    EXPECT_EQ(DefaultImagePath(), image) << (home != nullptr ? home : "unset");
+  }
+  EXPECT_EQ(DefaultSourcePath(), own + "/stdcfg.c");
+  saved != nullptr ? ::setenv("HOME", kept.c_str(), 1) : ::unsetenv("HOME");
+}
+#endif
 
 }  // namespace
 }  // namespace smsconf
