@@ -129,22 +129,17 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
 }
 
 #ifndef _WIN32
-// Writes `text` into the FIFO at `path` in two parts: the second once the
-// reader has taken the first, so that the reader must wait for it.
+// Writes `text` into the FIFO at `path` in two parts, the second once the
+// reader has taken the first and waits for more.
 std::thread SlowWriter(const std::string& path, const std::string& text) {
   const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // lets the writer open at once
   const int writer = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
   return std::thread([=] {
-    const std::size_t half = text.size() / 2;
-    EXPECT_EQ(::write(writer, text.data(), half), static_cast<ssize_t>(half));
-    int waiting = 1;
-    for (int i = 0; i < 1000 && waiting > 0 && ::ioctl(reader, FIONREAD, &waiting) == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(::write(writer, text.data() + half, text.size() - half), static_cast<ssize_t>(text.size() - half));
-    ::close(writer);
-    ::close(reader);
+    EXPECT_GT(::write(writer, text.data(), text.size() / 2), 0);
+    for (int i = 0, left = 1; i < 1000 && left > 0 && ::ioctl(reader, FIONREAD, &left) == 0; ++i) ::usleep(5000);
+    ::usleep(20000);
+    EXPECT_GT(::write(writer, text.data() + text.size() / 2, text.size() - text.size() / 2), 0);
+    ::close(writer), ::close(reader);
   });
 }
 #endif
@@ -200,14 +195,13 @@ TEST(Cli, AFileSizeLimitIsAnOrdinaryWriteError) {
 }
 
 #ifdef __linux__
-// Whether the program `pid` has a handler of its own for `signal`: an
-// export's files are being replaced.
+// Whether the program `pid` has a handler of its own for `signal`, as an
+// export has while it replaces files.
 bool HoldsOff(pid_t pid, int signal) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("SigCgt:")) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
-  }
-  return false;
+  std::string line;
+  while (std::getline(status, line) && !line.starts_with("SigCgt:")) {}
+  return !line.empty() && (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
 }
 #endif
 
