@@ -4,6 +4,7 @@
 #include "files/FileSystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -39,12 +40,21 @@ bool WriteAll(int fd, std::string_view bytes) {
     if (written < 0 && errno == EINTR) continue;
     if (written == 0) errno = ENOSPC;
     if (written <= 0) return false;
+    TellDiskStep(DiskStep::Written, fd, {});
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
 }
 
+std::atomic<DiskWatcher> Watcher{nullptr};
+
 }  // namespace
+
+DiskWatcher WatchDisk(DiskWatcher watcher) { return Watcher.exchange(watcher); }
+
+void TellDiskStep(DiskStep step, int fd, const std::string& path) {
+  if (const DiskWatcher watcher = Watcher.load()) watcher(step, fd, path);
+}
 
 void ThrowCannotCreate(const std::string& path, text::Message reason) {
   throw text::MessageError({text::Wording::CannotCreate, {path, std::move(reason)}});

@@ -58,6 +58,19 @@ bool RemoveFile(const std::string& path);
 // Whether a new file can be made in `folder`; false and errno when not.
 bool FolderWritable(const std::string& folder);
 
+// The steps of a replacement, each told once it is done to a watcher that a
+// test may install to see their order; there is none otherwise. A
+// temporary file is created (`path`) and written and flushed to the disk
+// through `fd`; it then replaces its target (`path` the temporary), and the
+// folder that holds them is flushed (`path` the folder) where the system
+// needs that for the replacement to last.
+enum class DiskStep { Created, Written, Flushed, Replaced, FolderFlushed };
+using DiskWatcher = void (*)(DiskStep step, int fd, const std::string& path);
+// Installs `watcher` (nullptr: none) and returns the one before.
+DiskWatcher WatchDisk(DiskWatcher watcher);
+// How the file layer tells of a step, right where it takes it.
+void TellDiskStep(DiskStep step, int fd, const std::string& path);
+
 // Two existing files that are one (hard links too); nothing when either
 // cannot be looked at.
 std::optional<bool> SameExistingFile(const std::string& a, const std::string& b);

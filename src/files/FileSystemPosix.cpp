@@ -106,7 +106,9 @@ int OpenForReading(const std::string& path) {
 // O_EXCL makes sure the file is ours alone, and open() applies the umask to
 // its mode.
 int CreateExclusively(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, NewFileMode);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, NewFileMode);
+  if (fd >= 0) TellDiskStep(DiskStep::Created, fd, path);
+  return fd;
 }
 
 bool CopyPermissions(const std::string& from, int fd) {
@@ -115,10 +117,16 @@ bool CopyPermissions(const std::string& from, int fd) {
   return ::fchmod(fd, info.st_mode & 07777) == 0;
 }
 
-bool FlushToDisk(int fd) { return ::fsync(fd) == 0; }
+bool FlushToDisk(int fd) {
+  const bool flushed = ::fsync(fd) == 0;
+  if (flushed) TellDiskStep(DiskStep::Flushed, fd, {});
+  return flushed;
+}
 
 bool ReplaceWith(const std::string& temporary, const std::string& target) {
-  return std::rename(temporary.c_str(), target.c_str()) == 0;
+  const bool replaced = std::rename(temporary.c_str(), target.c_str()) == 0;
+  if (replaced) TellDiskStep(DiskStep::Replaced, -1, temporary);
+  return replaced;
 }
 
 // Some file systems refuse to sync a folder; that does not undo a
@@ -126,7 +134,7 @@ bool ReplaceWith(const std::string& temporary, const std::string& target) {
 void FlushFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  ::fsync(fd);
+  if (::fsync(fd) == 0) TellDiskStep(DiskStep::FolderFlushed, fd, folder);
   ::close(fd);
 }
 

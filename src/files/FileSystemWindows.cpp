@@ -127,22 +127,31 @@ int OpenForReading(const std::string& path) {
 
 int CreateExclusively(const std::string& path) {
   const std::wstring wide = Wide(path);
-  return Opened(wide, ::_wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                               _S_IREAD | _S_IWRITE));
+  const int fd = Opened(wide, ::_wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                                       _S_IREAD | _S_IWRITE));
+  if (fd >= 0) TellDiskStep(DiskStep::Created, fd, path);
+  return fd;
 }
 
 // A new file takes the access rules of its folder, as the file it replaces
 // did; Windows has no permission bits to carry over.
 bool CopyPermissions(const std::string&, int) { return true; }
 
-bool FlushToDisk(int fd) { return ::_commit(fd) == 0; }
+bool FlushToDisk(int fd) {
+  const bool flushed = ::_commit(fd) == 0;
+  if (flushed) TellDiskStep(DiskStep::Flushed, fd, {});
+  return flushed;
+}
 
 // MoveFileExW either renames or leaves the old file as it was. ReplaceFileW
 // is not used: when it fails halfway, the old file may be gone.
 bool ReplaceWith(const std::string& temporary, const std::string& target) {
-  return MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
-         Fail();
+  if (MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    return Fail();
+  }
+  TellDiskStep(DiskStep::Replaced, -1, temporary);
+  return true;
 }
 
 // MOVEFILE_WRITE_THROUGH has already put the rename on the disk.

@@ -3,6 +3,7 @@
 #include "common/ChildProcess.h"
 #include "common/RunProcess.h"
 #include "common/TempDir.h"
+#include "files/FileSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <fcntl.h>
 
 #include <csignal>
+#include <fstream>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -78,11 +81,17 @@ TEST(Cli, ExportsTheSampleProjectAndDumpsItsImage) {
   EXPECT_EQ(run.Err, image + ": offset 2: length word 271 does not match the file size 100\n");
 }
 
+// A refused export writes nothing: the project, also by another name (a hard
+// link), is never a target, and a project that is no regular file is no
+// project at all.
 TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
   const testing::TempDir dir, inputs;
   const std::string missing = dir.File("missing.sms"), image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
-  const std::string large = inputs.File("large.bin");
+  const std::string large = inputs.File("large.bin"), project = inputs.File("p.sms"), linked = inputs.File("p.c");
   testing::WriteFile(large, std::string(65536 + 8, '\0'));
+  testing::WriteFile(project, testing::ReadFile(Sample));
+  std::filesystem::create_hard_link(project, linked);
+  const std::string device = testing::PosixFiles ? "/dev/null" : missing;
   struct Case { std::vector<std::string> arguments; int status; std::string error; };
   const Case cases[] = {
       {{}, 2, ""},
@@ -91,6 +100,9 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
       {{"dump"}, 2, ""},
       {{"--help"}, 0, ""},
       {{"export", missing, "--image", image, "--source", source}, 1, "Cannot open file " + missing + ": no such file"},
+      {{"export", project, "--image", image, "--source", linked}, 1,
+       "Cannot create file " + linked + ": it is the project file being compiled"},
+      {{"export", device, "--image", image, "--source", source}, 1, "Cannot open file " + device + ": "},
       {{"dump", image}, 1, "Cannot open file " + image},
       {{"dump", dir.Path.string()}, 1, "Cannot open file " + dir.Path.string() + ": is a directory"},
       {{"check"}, 2, ""},
@@ -100,6 +112,8 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
       {{"simulate", "--seed", "-1"}, 2, "--seed: -1 is negative"},
       {{"simulate", "--save-image", dir.File("none/x.bin")}, 2,
        "--save-image: Cannot create file " + dir.File("none/x.bin") + ": no such folder"},
+      {{"simulate", "--listen", "192.0.2.1:1", "--save-image", inputs.Path.string()}, 2,
+       "--save-image: Cannot create file " + inputs.Path.string() + ": is a directory"},
       {{"dump", large}, 1, large + ": file is longer than the largest possible image of 65535 bytes"},
   };
   for (const Case& c : cases) {
@@ -111,8 +125,27 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
     EXPECT_EQ(run.Err.empty(), c.status == 0) << name;  // every failure says why
   }
   EXPECT_EQ(dir.EntryCount(), 0u);
+  EXPECT_EQ(testing::ReadFile(linked), testing::ReadFile(Sample));
 }
 
+#ifndef _WIN32
+// Writes `text` into the FIFO at `path` in two parts, the second once the
+// reader has taken the first and waits for more.
+std::thread SlowWriter(const std::string& path, const std::string& text) {
+  const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // lets the writer open at once
+  const int writer = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  return std::thread([=] {
+    EXPECT_GT(::write(writer, text.data(), text.size() / 2), 0);
+    for (int i = 0, left = 1; i < 1000 && left > 0 && ::ioctl(reader, FIONREAD, &left) == 0; ++i) ::usleep(5000);
+    ::usleep(20000);
+    EXPECT_GT(::write(writer, text.data() + text.size() / 2, text.size() - text.size() / 2), 0);
+    ::close(writer), ::close(reader);
+  });
+}
+#endif
+
+// A project read from a pipe (a FIFO, /dev/stdin) is read whole, however
+// slowly its writer writes.
 TEST(Cli, CheckListsFindingsAndExportWarnsButGoesOn) {
   const testing::TempDir dir;
   const std::string project = dir.File("проект.sms"), image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
@@ -127,6 +160,14 @@ TEST(Cli, CheckListsFindingsAndExportWarnsButGoesOn) {
   run = Cli({"check", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out + run.Err, "");
+#ifndef _WIN32
+  const std::string fifo = dir.File("fifo");
+  ASSERT_TRUE(testing::MakeFifo(fifo));
+  std::thread writer = SlowWriter(fifo, testing::ReadFile(project));
+  run = Cli({"check", fifo});
+  writer.join();
+  EXPECT_EQ(run.Out + run.Err, fifo + finding.substr(project.size()));
+#endif
 }
 
 // Past the file size limit a write fails like any other, and it fails
@@ -152,6 +193,17 @@ TEST(Cli, AFileSizeLimitIsAnOrdinaryWriteError) {
   EXPECT_EQ(dir.EntryCount(), 2u);
 #endif
 }
+
+#ifdef __linux__
+// Whether the program `pid` has a handler of its own for `signal`, as an
+// export has while it replaces files.
+bool HoldsOff(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line) && !line.starts_with("SigCgt:")) {}
+  return !line.empty() && (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+}
+#endif
 
 // Whenever a signal that ends a program comes, an export leaves the old pair
 // or the new one, and no temporary file.
@@ -180,6 +232,19 @@ TEST(Cli, ASignalDuringAnExportLeavesOnePairAndNoTemporaryFile) {
     EXPECT_TRUE(written == pairs[0] || written == pairs[1]) << "try " << i << ", exit " << status;
     EXPECT_EQ(dir.EntryCount(), 2u) << "try " << i;
   }
+#endif
+#ifdef __linux__
+  // One that waits for another export's turn gives up at once, and then
+  // ends by the signal as it would have outside the export.
+  FileLock other;
+  ASSERT_EQ(other.TryTake(image + ".lock"), FileLock::Outcome::Taken);
+  testing::ChildProcess waiting({SMSCONF_CLI, "export", Sample, "--image", image, "--source", source});
+  for (int i = 0; i < 1000 && !HoldsOff(waiting.Id(), SIGTERM); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const auto signalled = std::chrono::steady_clock::now();
+  waiting.Signal(SIGTERM);
+  EXPECT_EQ(waiting.Wait(), 128 + SIGTERM);
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
+  EXPECT_EQ(dir.EntryCount(), 3u);  // the pair and the other's lock
 #endif
 }
 

@@ -72,6 +72,7 @@ class ChildProcess : public OutputLines<ChildProcess> {
   void Signal(int signal) const {
     if (Pid > 0) ::kill(Pid, signal);
   }
+  pid_t Id() const { return Pid; }
 
   // The exit status, or 128 + the signal that ended it; -1 when it could not
   // be started.

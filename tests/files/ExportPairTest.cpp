@@ -2,15 +2,21 @@
 
 #include "common/Failure.h"
 #include "common/TempDir.h"
+#include "files/ExportPaths.h"
 #include "files/FileSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <thread>
 
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
 #ifdef __linux__
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -24,6 +30,20 @@ namespace {
 using testing::FailureOf;
 using testing::ReadFile;
 using testing::WriteFile;
+
+// The steps of the replacements, a word each: "c1 w1 f1 r1 d" for the first
+// temporary file created, written, flushed and put in place, and its folder
+// flushed.
+std::string Steps;
+std::map<std::string, int> Numbers;  // of the temporary files, by path and by "#descriptor"
+int Created = 0;
+void Record(DiskStep step, int fd, const std::string& path) {
+  const std::string file = "#" + std::to_string(fd);
+  if (step == DiskStep::Created) Numbers[file] = Numbers[path] = ++Created;
+  const int number = step == DiskStep::Replaced ? Numbers[path] : Numbers[file];
+  Steps += (Steps.empty() ? "" : " ") + std::string(1, "cwfrd"[static_cast<int>(step)]) +
+           (step == DiskStep::FolderFlushed ? "" : std::to_string(number));
+}
 
 void Export(const std::string& image, const std::string& source,
             std::chrono::milliseconds lockWait = ExportLockWait) {
@@ -61,9 +81,14 @@ TEST(ExportPair, RefusedTargetsChangeNothing) {
     if (!testing::PosixFiles && (c.image == fifo || c.source == fifo || c.source == link)) continue;
     EXPECT_EQ(FailureOf([&] { Export(c.image, c.source); }), c.message);
   }
+  if (testing::PosixFiles) {  // a link planted at the lock's name is not followed
+    std::filesystem::create_symlink("planted", image + ".lock");
+    EXPECT_EQ(FailureOf([&] { Export(image, source, std::chrono::milliseconds(100)); }),
+              "Cannot create file " + image + ": too many symbolic links");
+  }
   EXPECT_EQ(ReadFile(image), "old image");
   EXPECT_EQ(ReadFile(big).size(), 512u * 1024 + 1);
-  EXPECT_EQ(dir.EntryCount(), testing::PosixFiles ? 5u : 3u);  // no source written, no temporary files
+  EXPECT_EQ(dir.EntryCount(), testing::PosixFiles ? 6u : 3u);  // no source, temporary file or planted file
 }
 
 // Exports of one pair take turns through the lock file beside the image:
@@ -122,11 +147,33 @@ TEST(ExportPair, WaitsForAnotherExportOfThePair) {
     std::this_thread::sleep_for(200ms);
     other.reset();
   });
+  WatchDisk(Record);
   EXPECT_EQ(FailureOf([&] { Export(image, source, 10s); }), "no failure");
+  WatchDisk(nullptr);
   finish.join();
+  // The new image and source and the copy of the old image are on the disk
+  // before the image takes its place; Windows puts a rename on the disk as
+  // it makes it, POSIX systems once the folder is flushed.
+  const std::string d = testing::PosixFiles ? " d" : "";
+  EXPECT_EQ(Steps, "c1 w1 f1 c2 w2 f2 c3 w3 f3 r1" + d + " r2" + d);
   EXPECT_EQ(ReadFile(image) + ReadFile(source), "new imagenew source");
   EXPECT_EQ(dir.EntryCount(), 2u);  // no lock file left
 }
+
+#ifndef _WIN32
+// The export's files stand in the home folder that HOME names, or in the
+// user's own when HOME is empty or unset.
+TEST(ExportPaths, StandInTheHomeFolder) {
+  const char* const home = std::getenv("HOME");
+  const std::string kept = home != nullptr ? home : "", own = ::getpwuid(::getuid())->pw_dir;
+  using Case = std::pair<const char*, std::string>;  // HOME, the folder of the files
+  for (const auto& [set, folder] : {Case{"/u", "/u/"}, Case{"/u/", "/u/"}, Case{"", own + "/"}, Case{nullptr, own + "/"}}) {
+    set != nullptr ? ::setenv("HOME", set, 1) : ::unsetenv("HOME");
+    EXPECT_EQ(DefaultImagePath() + " " + DefaultSourcePath(), folder + "sms.bin " + folder + "stdcfg.c");
+  }
+  ::setenv("HOME", kept.c_str(), 1);
+}
+#endif
 
 }  // namespace
 }  // namespace smsconf
