@@ -113,18 +113,33 @@ class DialogLoading : public ::testing::Test {
 };
 
 // The first opening of the run shows the defaults, later ones what was
-// typed last; this test comes first, so that its opening is the run's first.
-TEST_F(DialogLoading, FieldsKeepTheirLastValues) {
-  std::vector<std::string> shown;
-  for (int opening = 0; opening < 2; ++opening) {
-    testing::ModalAnswer answer([&](QWidget* modal) {
-      shown.push_back(Fields(modal));
-      Fill(modal, "10.0.0.7:1200", 3, 400, 9);
-      modal->close();
-    });
-    TDlgLoading::Execute(nullptr);
+// typed last (this test comes first, so that its opening is the run's
+// first). The upload takes the tries and time-out that the fields show
+// when it begins: those restored, or a time-out changed since the start.
+TEST_F(DialogLoading, FieldsKeepTheirLastValuesAndTheUploadTakesThemWhenItBegins) {
+  ExportSample();
+  Unit unit;
+  std::string first;
+  testing::ModalAnswer answer([&](QWidget* modal) {
+    first = Fields(modal);
+    Fill(modal, unit.Address(), 7, 300, 9);
+    modal->close();
+  });
+  TDlgLoading::Execute(nullptr);
+  EXPECT_EQ(first, "192.168.1.1 1 15 250");
+  auto dialog = std::make_unique<TDlgLoading>(nullptr);
+  EXPECT_EQ(Fields(dialog.get()), unit.Address().toStdString() + " 9 7 300");
+  dialog->Pauses.Scale = 0.0;
+  Control<QSpinBox>(dialog.get(), "CSpinEdit2")->setValue(1);
+  dialog->show();
+  for (const std::uint32_t timeout : {300u, 350u}) {
+    Press(dialog.get());
+    // The worker waits until its first line is shown: the upload is to come.
+    Control<QSpinBox>(dialog.get(), "CSpinEdit3")->setValue(static_cast<int>(timeout));
+    ASSERT_TRUE(WaitForLast(dialog.get(), Completed)) << timeout;
+    EXPECT_EQ(dialog->Rpc->Tries, 7) << timeout;
+    EXPECT_EQ(dialog->Rpc->Timeout, timeout);
   }
-  EXPECT_EQ(shown, (std::vector<std::string>{"192.168.1.1 1 15 250", "10.0.0.7:1200 9 3 400"}));
 }
 
 // The dialog's own size line comes first, then the loading's lines as they
@@ -165,8 +180,9 @@ TEST_F(DialogLoading, WritesTheExportedImageAndShowsItsLog) {
 
 // Every check comes as a warning box with an empty caption, before any
 // request goes out. An empty image is damaged, but goes when the engineer
-// says so.
+// says so, and its loading ends with a full bar.
 TEST_F(DialogLoading, ChecksTheInputFirst) {
+  Unit unit;
   const struct {
     const char* Name;
     std::optional<std::string> Image;  // none: no image file
@@ -181,7 +197,7 @@ TEST_F(DialogLoading, ChecksTheInputFirst) {
       {"too large", std::string(65537, 'x'), "127.0.0.1", "Файл конфигурации слишком велик (65537 байт)",
        QMessageBox::Ok, ""},
       {"damaged", std::string(30, '\0'), "127.0.0.1", "повреждён: offset 0: ", QMessageBox::No, ""},
-      {"damaged, loaded all the same", "", "127.0.0.1", "\nЗагрузить всё равно?", QMessageBox::Yes,
+      {"damaged, loaded all the same", "", unit.Address(), "\nЗагрузить всё равно?", QMessageBox::Yes,
        "Размер файла конфигурации 0 байт"},
   };
   for (const auto& c : cases) {
@@ -195,12 +211,17 @@ TEST_F(DialogLoading, ChecksTheInputFirst) {
       ASSERT_NE(box, nullptr);
       text = box->text();
       EXPECT_TRUE(box->windowTitle().isEmpty() && box->icon() == QMessageBox::Warning) << c.Name;
-      testing::PressBoxButton(box, c.Answer);
+      // Enter gives the default answer: OK, or No to a damaged image.
+      if (c.Answer == QMessageBox::Yes) return testing::PressBoxButton(box, c.Answer);
+      QTest::keyClick(box, Qt::Key_Return);
     });
     Press(dialog.get());
     EXPECT_TRUE(text.contains(c.Box)) << c.Name << ": " << text.toStdString();
     EXPECT_EQ(Lines(dialog.get()).value(0), c.FirstLine) << c.Name;
     EXPECT_EQ(dialog->Thread && dialog->Thread->Started(), c.Answer == QMessageBox::Yes) << c.Name;
+    if (c.Answer != QMessageBox::Yes) continue;
+    ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
+    EXPECT_EQ(Control<QProgressBar>(dialog.get(), "ProgressBar1")->value(), 100);
   }
 }
 
@@ -227,16 +248,18 @@ TEST_F(DialogLoading, PressingAgainStartsAfresh) {
 }
 
 // Closing, once the engineer has said yes, aborts the request under way;
-// without the abort it would wait for up to 100 tries of half a second.
+// a unit gone silent mid-upload would otherwise hold it for ten tries of
+// half a second.
 TEST_F(DialogLoading, ClosingDuringABlockWriteEndsAtOnce) {
   ExportSample();
-  Unit unit(std::chrono::milliseconds(200));
+  Unit unit(std::chrono::milliseconds(20));
   QElapsedTimer closing;
   testing::ModalAnswer answer([&](QWidget* modal) {
     EXPECT_EQ(modal, DlgLoading);
-    Fill(modal, unit.Address(), 100, 500);
+    Fill(modal, unit.Address(), 10, 500);
     Press(modal);
     const bool writing = WaitForLast(modal, "Загрузка файла конфигурации (");
+    unit.Simulator.Stop();
     testing::ModalAnswer yes(testing::BoxReply(QMessageBox::Yes));
     closing.start();
     modal->close();
