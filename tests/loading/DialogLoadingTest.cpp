@@ -128,7 +128,7 @@ TEST_F(DialogLoading, FieldsKeepTheirLastValuesAndTheUploadTakesThemWhenItBegins
   TDlgLoading::Execute(nullptr);
   EXPECT_EQ(first, "192.168.1.1 1 15 250");
   auto dialog = std::make_unique<TDlgLoading>(nullptr);
-  EXPECT_EQ(Fields(dialog.get()), unit.Address().toStdString() + " 9 7 300");
+  ASSERT_EQ(Fields(dialog.get()), unit.Address().toStdString() + " 9 7 300");
   dialog->Pauses.Scale = 0.0;
   Control<QSpinBox>(dialog.get(), "CSpinEdit2")->setValue(1);
   dialog->show();
@@ -218,7 +218,7 @@ TEST_F(DialogLoading, ChecksTheInputFirst) {
     Press(dialog.get());
     EXPECT_TRUE(text.contains(c.Box)) << c.Name << ": " << text.toStdString();
     EXPECT_EQ(Lines(dialog.get()).value(0), c.FirstLine) << c.Name;
-    EXPECT_EQ(dialog->Thread && dialog->Thread->Started(), c.Answer == QMessageBox::Yes) << c.Name;
+    ASSERT_EQ(dialog->Thread && dialog->Thread->Started(), c.Answer == QMessageBox::Yes) << c.Name;
     if (c.Answer != QMessageBox::Yes) continue;
     ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
     EXPECT_EQ(Control<QProgressBar>(dialog.get(), "ProgressBar1")->value(), 100);
