@@ -196,7 +196,7 @@ bool TDlgLoading::LoadDamaged(const text::Message& defect) {
   const QString text = QStringLiteral("Файл конфигурации повреждён: %1\nЗагрузить всё равно?")
                            .arg(QString::fromStdString(defect.Render(text::Language::Russian)));
   QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Yes | QMessageBox::No, this);
-  box.setDefaultButton(QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);  // Enter keeps a damaged image back
   return box.exec() == QMessageBox::Yes;
 }
 
