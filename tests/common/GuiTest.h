@@ -1,8 +1,7 @@
 #pragma once
 
-// Helpers for driving the real widgets: answering modal windows as a user
-// would, and finding controls by what the user reads on them or by their
-// designer names.
+// Driving the real widgets: answering modal windows as a user would, and
+// finding controls by what the user reads on them or by designer names.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,6 +23,7 @@
 
 // Readable texts in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline std::ostream& operator<<(std::ostream& out, const QString& text) { return out << text.toStdString(); }
 
 namespace smsconf::testing {
 
@@ -44,11 +44,10 @@ inline QString UserName(const QWidget* control) {
   return button != nullptr ? QString(button->text()).remove('&') : QString();
 }
 
-// The child control of type T that the user knows by `name`: a button's
-// caption ("Сохранить") or a field's label ("Задержка:"). Exactly one
-// control must answer to it. The controls of a window's own dialogs (a file
-// dialog kept for the next time, whose button also reads "Сохранить") are
-// in windows of their own.
+// The one child control of type T in the window of `parent` that the user
+// knows by `name`: a button's caption or a field's label ("Задержка:"). A
+// file dialog kept for the next time, whose button also reads "Сохранить",
+// is a window of its own.
 template <class T>
 T* Named(QObject* parent, const QString& name) {
   auto* widget = qobject_cast<QWidget*>(parent);
@@ -62,17 +61,15 @@ T* Named(QObject* parent, const QString& name) {
   return found.size() == 1 ? found.front() : nullptr;
 }
 
-// Clicks the button with this caption.
 inline void Click(QObject* parent, const QString& caption) {
   QAbstractButton* button = Named<QAbstractButton>(parent, caption);
   ASSERT_NE(button, nullptr);
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
-// Answers the modal windows that open from now on (ones other than the
-// modal window open now, if any), in order: the first answer for the first
-// window, and so on, each as soon as its window is shown. Create it before
-// the action that opens them.
+// Answers the modal windows that open from now on (not the one open now),
+// in order, each as soon as its window is shown. Create it before the
+// action that opens them.
 class ModalAnswer {
  public:
   using Answer = std::function<void(QWidget*)>;
@@ -87,7 +84,6 @@ class ModalAnswer {
   ModalAnswer(const ModalAnswer&) = delete;
   ModalAnswer& operator=(const ModalAnswer&) = delete;
 
-  bool Answered() const { return State->Next == State->Answers.size(); }
   std::size_t Count() const { return State->Next; }
 
  private:
@@ -123,36 +119,35 @@ class ModalAnswer {
   std::shared_ptr<Shared> State;
 };
 
-// What a message box said.
+// What a message box said, and the button that Enter presses in it.
 struct BoxSeen {
   QString Text;
   QString Informative;
+  QString Details;
+  QString Title;
   QMessageBox::Icon Icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButton Default = QMessageBox::NoButton;
 };
 
-// The text of a message box, and a press of its button with this role.
-inline QString BoxText(QWidget* modal) {
-  auto* box = qobject_cast<QMessageBox*>(modal);
-  return box != nullptr ? box->text() : QString();
-}
+// For BoxReply: the key Enter, which gives the default answer.
+constexpr QMessageBox::StandardButton Enter = QMessageBox::NoButton;
 
-inline void PressBoxButton(QWidget* modal, QMessageBox::StandardButton which) {
-  auto* box = qobject_cast<QMessageBox*>(modal);
-  ASSERT_NE(box, nullptr) << "not a message box: " << modal->metaObject()->className();
-  QTest::mouseClick(box->button(which), Qt::LeftButton);
-}
-
-// An answer that notes what the message box said and presses `which`.
+// An answer that notes what the message box said and presses `which`. Any
+// other window fails the test and is closed, so that the test goes on.
 inline ModalAnswer::Answer BoxReply(QMessageBox::StandardButton which, BoxSeen* seen = nullptr) {
   return [which, seen](QWidget* modal) {
-    if (seen != nullptr) {
-      seen->Text = BoxText(modal);
-      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        seen->Icon = box->icon();
-        seen->Informative = box->informativeText();
-      }
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box == nullptr) {
+      ADD_FAILURE() << "not a message box: " << modal->metaObject()->className();
+      return void(modal->close());
     }
-    PressBoxButton(modal, which);
+    if (seen != nullptr) {
+      *seen = {box->text(),         box->informativeText(),
+               box->detailedText(), box->windowTitle(),
+               box->icon(),         box->standardButton(box->defaultButton())};
+    }
+    if (which == Enter) return QTest::keyClick(box, Qt::Key_Return);
+    QTest::mouseClick(box->button(which), Qt::LeftButton);
   };
 }
 
@@ -162,13 +157,12 @@ inline void TypeText(QWidget* widget, const QString& text) {
   for (int i = 0; i < text.size(); ++i) {
     const int length = text.at(i).isHighSurrogate() ? 2 : 1;
     const QString key = text.mid(i, length);
-    QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, key, Qt::NoModifier);
-    QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, key, Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, key, Qt::NoModifier);
     i += length - 1;
   }
 }
 
-// Runs the event loop until `done` holds or `ms` milliseconds pass.
+// Runs the event loop until `done` holds, for at most `ms` milliseconds.
 inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
   QElapsedTimer clock;
   clock.start();

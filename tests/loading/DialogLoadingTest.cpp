@@ -4,7 +4,6 @@
 #include "loading/DialogLoading.h"
 
 #include <QAccessible>
-#include <QAccessibleInterface>
 #include <QDateTime>
 #include <QFile>
 #include <QLabel>
@@ -15,8 +14,6 @@
 #include <QScrollBar>
 #include <QSpinBox>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <optional>
 
@@ -26,23 +23,14 @@
 #include "model/Project.h"
 #include "sim/Simulator.h"
 
-namespace smsconf {
+namespace smsconf::testing {
 namespace {
-
-using testing::Control;
 
 const QString Completed = QStringLiteral("Загрузка конфигурации завершена (");
 
-QString AccessibleName(QObject* object) { return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name); }
-
 struct Unit {
-  explicit Unit(std::chrono::milliseconds replyDelay = {}, bool finishUnanswered = false) : Simulator([&] {
-    sim::SimulatorOptions options;
-    options.Port = 0;
-    options.ReplyDelay = replyDelay;
-    options.InvalidFinishReply = finishUnanswered;
-    return options;
-  }()) {
+  explicit Unit(std::chrono::milliseconds replyDelay = {}, bool finishUnanswered = false)
+      : Simulator({.Port = 0, .InvalidFinishReply = finishUnanswered, .ReplyDelay = replyDelay}) {
     EXPECT_TRUE(Simulator.Start());
   }
   QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(Simulator.Port()); }
@@ -64,7 +52,7 @@ class DialogLoading : public ::testing::Test {
     project.FileName = SMSCONF_SOURCE_DIR "/examples/pumping-station.sms";
     project.Load();
     project.Compile(DefaultSourcePath());
-    return testing::ReadFile(DefaultImagePath());
+    return ReadFile(DefaultImagePath());
   }
 
   static std::unique_ptr<TDlgLoading> Open(const QString& gateway, int tries = 5, int timeout = 200) {
@@ -77,20 +65,19 @@ class DialogLoading : public ::testing::Test {
   // Every field, as the dialog may show what an earlier test typed.
   static void Fill(QWidget* dialog, const QString& gateway, int tries, int timeout, int unit = 1) {
     static_cast<TDlgLoading*>(dialog)->Pauses.Scale = 0.0;
-    auto* edit = Control<QLineEdit>(dialog, "Edit1");
-    edit->clear();
-    QTest::keyClicks(edit, gateway);
-    Control<QSpinBox>(dialog, "CSpinEdit2")->setValue(unit);
-    Control<QSpinBox>(dialog, "CSpinEdit1")->setValue(tries);
-    Control<QSpinBox>(dialog, "CSpinEdit3")->setValue(timeout);
+    Control<QLineEdit>(dialog, "Edit1")->clear();
+    QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), gateway);
+    for (const auto& [name, value] : {std::pair{"CSpinEdit2", unit}, {"CSpinEdit1", tries}, {"CSpinEdit3", timeout}}) {
+      Control<QSpinBox>(dialog, name)->setValue(value);
+    }
   }
-  static std::string Fields(QWidget* dialog) {
-    return QStringLiteral("%1 %2 %3 %4")
-        .arg(Control<QLineEdit>(dialog, "Edit1")->text())
-        .arg(Control<QSpinBox>(dialog, "CSpinEdit2")->value())
-        .arg(Control<QSpinBox>(dialog, "CSpinEdit1")->value())
-        .arg(Control<QSpinBox>(dialog, "CSpinEdit3")->value())
-        .toStdString();
+  // The address, unit, tries and time-out.
+  static QString Fields(QWidget* dialog) {
+    QString fields = Control<QLineEdit>(dialog, "Edit1")->text();
+    for (const char* name : {"CSpinEdit2", "CSpinEdit1", "CSpinEdit3"}) {
+      fields += " " + QString::number(Control<QSpinBox>(dialog, name)->value());
+    }
+    return fields;
   }
 
   static void Press(QWidget* dialog) { QTest::mouseClick(Control<QPushButton>(dialog, "Button1"), Qt::LeftButton); }
@@ -102,34 +89,32 @@ class DialogLoading : public ::testing::Test {
     return lines;
   }
   static bool WaitForLast(QWidget* dialog, const QString& start) {
-    return testing::WaitUntil([&] { return Lines(dialog).value(Lines(dialog).size() - 1).startsWith(start); }, 60000);
-  }
-  static QColor LabelColour(QWidget* dialog) {
-    return Control<QLabel>(dialog, "LabelProgress2")->palette().color(QPalette::WindowText);
+    return WaitUntil([&] { return Lines(dialog).value(Lines(dialog).size() - 1).startsWith(start); }, 60000);
   }
 
-  testing::TempDir Home;
+  TempDir Home;
 };
 
-// The first opening of the run shows the defaults, later ones what was
-// typed last (this test comes first, so that its opening is the run's
-// first). The upload takes the tries and time-out that the fields show
-// when it begins: those restored, or a time-out changed since the start.
+// The first opening of the run shows the defaults at the designed size on
+// the address, later ones what was typed last. The upload takes the tries
+// and time-out that the fields show when it begins: those restored, or a
+// time-out changed since the start.
 TEST_F(DialogLoading, FieldsKeepTheirLastValuesAndTheUploadTakesThemWhenItBegins) {
   ExportSample();
   Unit unit;
-  std::string first;
-  testing::ModalAnswer answer([&](QWidget* modal) {
+  QString first;
+  ModalAnswer answer([&](QWidget* modal) {
     EXPECT_EQ(modal, DlgLoading);
-    first = Fields(modal);
+    first = Fields(modal) + QStringLiteral(" %1x%2 ").arg(modal->width()).arg(modal->height());
+    if (modal->focusWidget() != nullptr) first += modal->focusWidget()->objectName();
     Fill(modal, unit.Address(), 7, 300, 9);
     modal->close();
   });
   TDlgLoading::Execute(nullptr);
   EXPECT_EQ(DlgLoading, nullptr);
-  EXPECT_EQ(first, "192.168.1.1 1 15 250");
+  EXPECT_EQ(first, "192.168.1.1 1 15 250 638x563 Edit1");
   auto dialog = std::make_unique<TDlgLoading>(nullptr);
-  ASSERT_EQ(Fields(dialog.get()), unit.Address().toStdString() + " 9 7 300");
+  ASSERT_EQ(Fields(dialog.get()), unit.Address() + " 9 7 300");
   dialog->Pauses.Scale = 0.0;
   Control<QSpinBox>(dialog.get(), "CSpinEdit2")->setValue(1);
   dialog->show();
@@ -143,39 +128,44 @@ TEST_F(DialogLoading, FieldsKeepTheirLastValuesAndTheUploadTakesThemWhenItBegins
   }
 }
 
+// When "Загрузить" is pressed a second time: it aborts the loading under
+// way, clears the list and starts afresh.
+enum class Again { Never, AtOnce, MidUpload };
+
 // The dialog's own size line comes first, then the loading's lines as they
 // come, with the unit and gateway of the fields; the loading's whole log is
-// the procedure's tests' to check.
+// the procedure's tests' to check. An ending the unit did not confirm keeps
+// the completion line, but the label ends red on the warning behind it.
 TEST_F(DialogLoading, WritesTheExportedImageAndShowsItsLog) {
   const std::string image = ExportSample();
-  Unit unit;
-  auto dialog = Open(unit.Address());
-  Press(dialog.get());
-  ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
+  for (const auto& [confirmed, again] :
+       {std::pair{true, Again::Never}, {false, Again::Never}, {true, Again::AtOnce}, {true, Again::MidUpload}}) {
+    SCOPED_TRACE(::testing::Message() << confirmed << " " << static_cast<int>(again));
+    Unit unit({}, !confirmed);
+    auto dialog = Open(unit.Address());
+    auto* bar = Control<QProgressBar>(dialog.get(), "ProgressBar1");
+    Press(dialog.get());
+    if (again != Again::Never) {
+      ASSERT_TRUE(again == Again::AtOnce || WaitUntil([&] { return bar->value() > 0; }));
+      Press(dialog.get());
+      EXPECT_EQ(bar->value(), 0);
+    }
+    ASSERT_TRUE(WaitForLast(dialog.get(), confirmed ? Completed : "Внимание! АУ не подтвердил завершение"));
+    const QStringList lines = Lines(dialog.get());
+    EXPECT_EQ(lines.mid(0, 3), QStringList({"Размер файла конфигурации " + QString::number(image.size()) + " байт",
+                                            "Обновление конфигурации АУ [1]",
+                                            "Подключение к ВЕЛАР по адресу [" + unit.Address() + "]"}));
+    EXPECT_EQ(lines.filter("Обновление конфигурации АУ [1]").size(), 1);
+    EXPECT_TRUE(lines.value(lines.size() - (confirmed ? 1 : 2)).startsWith(Completed));
+    EXPECT_EQ(unit.Image(), image);
 
-  const QStringList lines = Lines(dialog.get());
-  EXPECT_EQ(lines.mid(0, 3).join('\n').toStdString(),
-            QStringList({"Размер файла конфигурации " + QString::number(image.size()) + " байт",
-                         "Обновление конфигурации АУ [1]", "Подключение к ВЕЛАР по адресу [" + unit.Address() + "]"})
-                .join('\n')
-                .toStdString());
-  EXPECT_EQ(unit.Image(), image);
-
-  auto* label = Control<QLabel>(dialog.get(), "LabelProgress2");
-  auto* list = Control<QListWidget>(dialog.get(), "ListBox3");
-  EXPECT_EQ(label->text(), Lines(dialog.get()).last());
-  EXPECT_EQ(LabelColour(dialog.get()), QColor(0x00, 0x80, 0x00));
-  EXPECT_EQ(Control<QProgressBar>(dialog.get(), "ProgressBar1")->value(), 100);
-  EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
-  // What a screen reader is told.
-  EXPECT_EQ(AccessibleName(label), label->text());
-  QAccessibleInterface* listAccess = QAccessible::queryAccessibleInterface(list);
-  EXPECT_EQ(listAccess->child(listAccess->childCount() - 1)->text(QAccessible::Name), label->text());
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(Control<QLineEdit>(dialog.get(), "Edit1"))->text(QAccessible::Value),
-            unit.Address());
-  for (const char* field : {"Label2", "Label8", "Label9"}) {
-    auto* caption = Control<QLabel>(dialog.get(), field);
-    EXPECT_EQ(AccessibleName(caption->buddy()), caption->text()) << field;
+    auto* label = Control<QLabel>(dialog.get(), "LabelProgress2");
+    auto* list = Control<QListWidget>(dialog.get(), "ListBox3");
+    EXPECT_EQ(label->text(), lines.last());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name), label->text());
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(confirmed ? 0x008000 : 0xFF0000));
+    EXPECT_EQ(bar->value(), 100);
+    EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
   }
 }
 
@@ -184,67 +174,32 @@ TEST_F(DialogLoading, WritesTheExportedImageAndShowsItsLog) {
 // says so, and its loading ends with a full bar.
 TEST_F(DialogLoading, ChecksTheInputFirst) {
   Unit unit;
-  const struct {
-    const char* Name;
-    std::optional<std::string> Image;  // none: no image file
-    QString Gateway;
-    QString Box;  // a part of the box's text
-    QMessageBox::StandardButton Answer;
-    QString FirstLine;  // of the list afterwards; empty: no line
-  } cases[] = {
-      {"bad address", std::string(30, '\0'), "192.168.1.1.5", "Ошибка в написании IP адреса", QMessageBox::Ok,
-       "earlier run"},
-      {"no image", std::nullopt, "127.0.0.1", "sms.bin: нет такого файла", QMessageBox::Ok, ""},
-      {"too large", std::string(65537, 'x'), "127.0.0.1", "Файл конфигурации слишком велик (65537 байт)",
-       QMessageBox::Ok, ""},
-      {"damaged", std::string(30, '\0'), "127.0.0.1", "повреждён: смещение 0: сигнатура 0x0000 — не 0x7331\n", QMessageBox::No, ""},
-      {"damaged, loaded all the same", "", unit.Address(), "\nЗагрузить всё равно?", QMessageBox::Yes,
-       "Размер файла конфигурации 0 байт"},
-  };
-  for (const auto& c : cases) {
-    std::remove(DefaultImagePath().c_str());
-    if (c.Image) testing::WriteFile(DefaultImagePath(), *c.Image);
-    auto dialog = Open(c.Gateway);
-    Control<QListWidget>(dialog.get(), "ListBox3")->addItem("earlier run");
-    QString text;
-    testing::ModalAnswer answer([&](QWidget* modal) {
-      auto* box = qobject_cast<QMessageBox*>(modal);
-      ASSERT_NE(box, nullptr);
-      text = box->text();
-      EXPECT_TRUE(box->windowTitle().isEmpty() && box->icon() == QMessageBox::Warning) << c.Name;
+  // The image file (none: no file), the gateway, a part of the box's text,
+  // the answer, and the list's first line afterwards (empty: no line).
+  const std::tuple<std::optional<std::string>, QString, QString, QMessageBox::StandardButton, QString> cases[] = {
       // Enter gives the default answer: OK, or No to a damaged image.
-      if (c.Answer == QMessageBox::Yes) return testing::PressBoxButton(box, c.Answer);
-      QTest::keyClick(box, Qt::Key_Return);
-    });
+      {std::string(30, '\0'), "192.168.1.1.5", "Ошибка в написании IP адреса", Enter, "earlier run"},
+      {std::nullopt, "127.0.0.1", "sms.bin: нет такого файла", Enter, ""},
+      {std::string(65537, 'x'), "127.0.0.1", "Файл конфигурации слишком велик (65537 байт)", Enter, ""},
+      {std::string(30, '\0'), "127.0.0.1", "повреждён: смещение 0: сигнатура 0x0000 — не 0x7331\n", Enter, ""},
+      {"", unit.Address(), "\nЗагрузить всё равно?", QMessageBox::Yes, "Размер файла конфигурации 0 байт"},
+  };
+  for (const auto& [image, gateway, part, reply, firstLine] : cases) {
+    SCOPED_TRACE(part.toStdString());
+    std::remove(DefaultImagePath().c_str());
+    if (image) WriteFile(DefaultImagePath(), *image);
+    auto dialog = Open(gateway);
+    Control<QListWidget>(dialog.get(), "ListBox3")->addItem("earlier run");
+    BoxSeen box;
+    ModalAnswer answer(BoxReply(reply, &box));
     Press(dialog.get());
-    EXPECT_TRUE(text.contains(c.Box)) << c.Name << ": " << text.toStdString();
-    EXPECT_EQ(Lines(dialog.get()).value(0), c.FirstLine) << c.Name;
-    ASSERT_EQ(dialog->Thread && dialog->Thread->Started(), c.Answer == QMessageBox::Yes) << c.Name;
-    if (c.Answer != QMessageBox::Yes) continue;
+    EXPECT_TRUE(box.Text.contains(part)) << box.Text;
+    EXPECT_TRUE(box.Title.isEmpty() && box.Icon == QMessageBox::Warning);
+    EXPECT_EQ(Lines(dialog.get()).value(0), firstLine);
+    ASSERT_EQ(dialog->Thread && dialog->Thread->Started(), reply == QMessageBox::Yes);
+    if (reply != QMessageBox::Yes) continue;
     ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
     EXPECT_EQ(Control<QProgressBar>(dialog.get(), "ProgressBar1")->value(), 100);
-  }
-}
-
-// A second press aborts the loading under way, clears the list and starts
-// afresh, whether the first had only begun or was writing blocks.
-TEST_F(DialogLoading, PressingAgainStartsAfresh) {
-  const std::string image = ExportSample();
-  for (const bool midUpload : {false, true}) {
-    Unit unit;
-    auto dialog = Open(unit.Address());
-    auto* bar = Control<QProgressBar>(dialog.get(), "ProgressBar1");
-    Press(dialog.get());
-    if (midUpload) {
-      ASSERT_TRUE(testing::WaitUntil([&] { return bar->value() > 0; }));
-    }
-    Press(dialog.get());
-    EXPECT_EQ(bar->value(), 0) << midUpload;
-    ASSERT_TRUE(WaitForLast(dialog.get(), Completed)) << midUpload;
-    const QStringList lines = Lines(dialog.get());
-    EXPECT_TRUE(lines.front().startsWith("Размер файла конфигурации ")) << midUpload;
-    EXPECT_EQ(lines.filter("Обновление конфигурации АУ [1]").size(), 1) << midUpload;
-    EXPECT_EQ(unit.Image(), image) << midUpload;
   }
 }
 
@@ -257,85 +212,57 @@ TEST_F(DialogLoading, ClosingDuringALoadingAsksFirst) {
   ExportSample();
   const QString writing = "Загрузка файла конфигурации (";
   const QString aborted = "Загрузка прервана пользователем";
-  const struct {
-    const char* Name;
-    std::optional<QMessageBox::StandardButton> Answer;  // none: closed after the end, not asked
-    QString ClosedAfter;  // the start of the last line when it is closed
-    bool Silent;          // the unit goes silent then
-    double Pauses;        // the fixed pauses' scale
-    bool StaysOpen;
-    QString Last;  // the start of the last line in the end
-  } cases[] = {
-      {"no", QMessageBox::No, writing, false, 0.0, true, Completed},
-      {"yes, the unit gone silent", QMessageBox::Yes, writing, true, 0.0, false, aborted},
-      {"yes, in the pauses of BOOT", QMessageBox::Yes, "Переводим АУ в режим \"BOOT\"", false, 1.0, false, aborted},
-      {"after the end", std::nullopt, Completed, false, 0.0, false, Completed},
+  // The answer (none: closed after the end, not asked), the start of the
+  // last line when it is closed, whether the unit goes silent then, the
+  // fixed pauses' scale and the start of the last line in the end.
+  const std::tuple<const char*, std::optional<QMessageBox::StandardButton>, QString, bool, double, QString> cases[] = {
+      {"no", QMessageBox::No, writing, false, 0.0, Completed},
+      {"yes, the unit gone silent", QMessageBox::Yes, writing, true, 0.0, aborted},
+      {"yes, in the pauses of BOOT", QMessageBox::Yes, "Переводим АУ в режим \"BOOT\"", false, 1.0, aborted},
+      {"after the end", std::nullopt, Completed, false, 0.0, Completed},
   };
-  for (const auto& c : cases) {
-    Unit unit(std::chrono::milliseconds(c.Answer ? 20 : 0));
+  for (const auto& [name, reply, closedAfter, silent, pauses, last] : cases) {
+    SCOPED_TRACE(name);
+    Unit unit(std::chrono::milliseconds(reply ? 20 : 0));
     auto dialog = Open(unit.Address(), 10, 500);
-    dialog->Pauses.Scale = c.Pauses;
+    dialog->Pauses.Scale = pauses;
     Press(dialog.get());
-    ASSERT_TRUE(WaitForLast(dialog.get(), c.ClosedAfter)) << c.Name;
-    if (c.Silent) unit.Simulator.Stop();
-    QTest::qWait(c.Answer ? 0 : 100);  // the worker ends just after its last line
-    QMessageBox* asked = nullptr;
-    testing::ModalAnswer answer([&](QWidget* modal) {
-      asked = qobject_cast<QMessageBox*>(modal);
-      ASSERT_NE(asked, nullptr) << c.Name;
-      EXPECT_EQ(asked->text(), "Прервать загрузку? АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"");
-      EXPECT_TRUE(asked->windowTitle().isEmpty()) << c.Name;
-      EXPECT_EQ(asked->defaultButton(), asked->button(QMessageBox::No)) << c.Name;
-      testing::PressBoxButton(modal, c.Answer.value_or(QMessageBox::No));
-    });
+    ASSERT_TRUE(WaitForLast(dialog.get(), closedAfter));
+    if (silent) unit.Simulator.Stop();
+    QTest::qWait(reply ? 0 : 100);  // the worker ends just after its last line
+    BoxSeen asked;
+    ModalAnswer answer(BoxReply(reply.value_or(QMessageBox::No), &asked));
     QElapsedTimer closing;
     closing.start();
     dialog->close();
-    EXPECT_LT(closing.elapsed(), 1000) << c.Name;
-    EXPECT_EQ(answer.Count(), c.Answer ? 1u : 0u) << c.Name;
-    EXPECT_EQ(dialog->isVisible(), c.StaysOpen) << c.Name;
-    if (c.StaysOpen) {
-      ASSERT_TRUE(WaitForLast(dialog.get(), Completed)) << c.Name;
-      EXPECT_EQ(unit.Image(), testing::ReadFile(DefaultImagePath())) << c.Name;
+    EXPECT_LT(closing.elapsed(), 1000);
+    EXPECT_EQ(answer.Count(), reply ? 1u : 0u);
+    if (reply) {
+      EXPECT_EQ(asked.Text, "Прервать загрузку? АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\"");
+      EXPECT_TRUE(asked.Title.isEmpty() && asked.Default == QMessageBox::No);
     }
-    EXPECT_TRUE(Lines(dialog.get()).last().startsWith(c.Last)) << c.Name << ": " << Lines(dialog.get()).last().toStdString();
-    EXPECT_EQ(Lines(dialog.get()).filter("прервана").size(), c.Answer == QMessageBox::Yes ? 1 : 0) << c.Name;
+    EXPECT_EQ(dialog->isVisible(), reply == QMessageBox::No);
+    if (reply == QMessageBox::No) {
+      ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
+      EXPECT_EQ(unit.Image(), ReadFile(DefaultImagePath()));
+    }
+    EXPECT_TRUE(Lines(dialog.get()).last().startsWith(last)) << Lines(dialog.get()).last();
+    EXPECT_EQ(Lines(dialog.get()).filter("прервана").size(), reply == QMessageBox::Yes ? 1 : 0);
   }
 }
 
 // The designed size where the screen has room for it, else what fits, never
 // less than the controls need while the screen has room for that; the log
 // list takes the loss, and "Загрузить" stays on the screen.
-TEST_F(DialogLoading, FitsTheScreenAndOpensOnTheAddress) {
-  const QSize designed(638, 563);
-  const QSize least(420, 300);
-  const struct {
-    QSize Available;
-    QSize Initial;
-    QSize Minimum;
-  } fits[] = {
-      {{1366, 728}, {638, 563}, {420, 300}},  // fits
-      {{910, 480}, {638, 480}, {420, 300}},   // 1366 x 768 at 1.5 times, less the task bar
-      {{400, 250}, {400, 250}, {400, 250}},   // not even the controls fit
-  };
-  for (const auto& f : fits) {
-    const TDlgLoading::Fit fit = TDlgLoading::FittedSize(designed, least, f.Available);
-    EXPECT_EQ(fit.Initial, f.Initial) << f.Available.height();
-    EXPECT_EQ(fit.Minimum, f.Minimum) << f.Available.height();
+TEST_F(DialogLoading, FitsTheScreen) {
+  for (const auto& [available, initial, minimum] : std::vector<std::tuple<QSize, QSize, QSize>>{
+           {{1366, 728}, {638, 563}, {420, 300}},    // fits
+           {{910, 480}, {638, 480}, {420, 300}},     // 1366 x 768 at 1.5 times, less the task bar
+           {{400, 250}, {400, 250}, {400, 250}}}) {  // not even the controls fit
+    const TDlgLoading::Fit fit = TDlgLoading::FittedSize({638, 563}, {420, 300}, available);
+    EXPECT_EQ(fit.Initial, initial) << available.height();
+    EXPECT_EQ(fit.Minimum, minimum) << available.height();
   }
-
-  // The whole form at the designed size on the test's screen, and on a short one.
-  QSize opened;
-  QString focus;
-  testing::ModalAnswer answer([&](QWidget* modal) {
-    opened = modal->size();
-    focus = modal->focusWidget() != nullptr ? modal->focusWidget()->objectName() : QString();
-    modal->close();
-  });
-  TDlgLoading::Execute(nullptr);
-  EXPECT_EQ(opened, designed);
-  EXPECT_EQ(focus, "Edit1");
-
   auto dialog = std::make_unique<TDlgLoading>(nullptr);
   dialog->FitTo(QRect(0, 0, 910, 480));
   dialog->show();
@@ -356,26 +283,15 @@ TEST_F(DialogLoading, NamesTheImageItSends) {
   const QString path = QString::fromStdString(DefaultImagePath());
   EXPECT_EQ(label->text(), "Файл: " + path + " (нет файла)");
 
-  testing::WriteFile(DefaultImagePath(), std::string(1234, 'x'));
+  WriteFile(DefaultImagePath(), std::string(1234, 'x'));
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::ReadWrite));
   ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 12, 7), QTime(1, 23, 45)), QFileDevice::FileModificationTime));
   file.close();
-  testing::ModalAnswer answer(testing::BoxReply(QMessageBox::Ok));
+  ModalAnswer answer(BoxReply(QMessageBox::Ok));
   Press(dialog.get());
   EXPECT_EQ(label->text(), "Файл: " + path + ", 1234 байт, 07.12.2026 01:23");
 }
 
-// The completion line stays, but the label ends red on the warning behind it.
-TEST_F(DialogLoading, AnEndingTheUnitDidNotConfirmEndsRed) {
-  ExportSample();
-  Unit unit({}, true);
-  auto dialog = Open(unit.Address());
-  Press(dialog.get());
-  ASSERT_TRUE(WaitForLast(dialog.get(), "Внимание! АУ не подтвердил завершение загрузки"));
-  EXPECT_TRUE(Lines(dialog.get()).value(Lines(dialog.get()).size() - 2).startsWith(Completed));
-  EXPECT_EQ(LabelColour(dialog.get()), QColor(0xFF, 0x00, 0x00));
-}
-
 }  // namespace
-}  // namespace smsconf
+}  // namespace smsconf::testing

@@ -7,53 +7,42 @@
 #include "model/Event.h"
 #include "text/Cp1251.h"
 #include "ui/FramePhoneList.h"
+#include "ui/ReportView.h"
 #include "UiFixture.h"
 
 namespace smsconf::testing {
 namespace {
 
-// What the event dialog showed when it opened.
-struct EventData {
-  QString Input;
-  QString Edge;
-  int Delay = -1;
-  int Slots = 0;
-};
-
-// Every cell of every row, as the table shows them.
-std::vector<QStringList> Rows(QTableView* view) {
-  std::vector<QStringList> rows(view->model()->rowCount());
-  for (int row = 0; row < view->model()->rowCount(); ++row) {
-    for (int column = 0; column < view->model()->columnCount(); ++column) rows[row] << UiTest::Cell(view, row, column);
-  }
-  return rows;
-}
-
+// Cyrillic goes into the model, the file and the image as Windows-1251; a
+// character that Windows-1251 lacks is refused and the dialog stays open.
 TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
-  Open("");
+  Open(Dir.File("p.sms"));
   QTableView* events = Events();
   QAction* edit = Window->findChild<QAction*>("ActionEdit");
   QAction* remove = Window->findChild<QAction*>("ActionDelete");
-  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (0)");
-  EXPECT_FALSE(edit->isEnabled());
-  EXPECT_FALSE(remove->isEnabled());
+  EXPECT_FALSE(edit->isEnabled() || remove->isEnabled());
 
   // The first event of the run starts blank on DI0; the next one on the
   // input confirmed last.
-  EventData shown;
+  QString shown;
+  BoxSeen refusal;
   ModalAnswer firstAdd([&](QWidget* dialog) {
-    shown = {Input(dialog)->currentText(), Edge(dialog)->currentText(), Delay(dialog)->value(),
-             Recipients(dialog)->count()};
-    EXPECT_EQ(dialog->windowTitle(), "Сообщение");
+    shown = dialog->windowTitle() + ": " + Input(dialog)->currentText() + " " + Edge(dialog)->currentText() + " " +
+            QString::number(Delay(dialog)->value()) + ", " + QString::number(Recipients(dialog)->count()) + " slots";
     TypeText(Text(dialog), QString(71, 'x'));
     EXPECT_EQ(Text(dialog)->text().size(), 70) << "the text field takes 70 characters";
+    Fill(dialog, {.Text = "Пожар 中 ☺"});
+    ModalAnswer box(BoxReply(QMessageBox::Ok, &refusal));
+    Click(dialog, "OK");
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(Text(dialog)->text(), "Пожар 中 ☺");
     EnterEvent({.Pin = 12, .Falling = true, .Delay = 60, .Text = "Пожар", .Slots = {0, 2}})(dialog);
   });
   DoubleClick(events, -1);  // on the empty area: a new event
-  EXPECT_EQ(shown.Input, "DI0");
-  EXPECT_EQ(shown.Edge, "Фронт (R)");
-  EXPECT_EQ(shown.Delay, 0);
-  EXPECT_EQ(shown.Slots, 8);
+  EXPECT_EQ(shown, "Сообщение: DI0 Фронт (R) 0, 8 slots");
+  // The first of the two, where the engineer starts to mend the text.
+  EXPECT_EQ(refusal.Text, "Поле «Текст» содержит символ «中» (U+4E2D), которого нет в кодировке Windows-1251. "
+                          "Замените или удалите его.");
 
   AddEvent({.Pin = 31, .Delay = 3600, .Text = "b"});
   QString startedOn;
@@ -65,14 +54,9 @@ TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
   });
   Window->findChild<QAction*>("ActionAdd")->trigger();
   EXPECT_EQ(startedOn, "DI31");
-
-  EXPECT_EQ(Rows(events), (std::vector<QStringList>{
-                              {"0", "DI3-R-0", "+", "+", "+", "+", "+", "+", "+", "+", "Дверь"},
-                              {"1", "DI12-F-60", "+", "", "+", "", "", "", "", "", "Пожар"},
-                              {"2", "DI31-R-3600", "", "", "", "", "", "", "", "", "b"},
-                          }));
-  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (3)");
-  EXPECT_EQ(events->selectionModel()->selectedRows().value(0).row(), 0) << "the new event is selected";
+  EXPECT_EQ(Rows(events), QStringList({"0|DI3-R-0|+|+|+|+|+|+|+|+|Дверь", "1|DI12-F-60|+||+||||||Пожар",
+                                       "2|DI31-R-3600|||||||||b"}));
+  EXPECT_EQ(SelectedRow(events), 0) << "the new event is selected";
   EXPECT_TRUE(edit->isEnabled());
 
   // Editing moves the event to its sorted place; Cancel changes nothing.
@@ -89,42 +73,36 @@ TEST_F(UiTest, EventsAreAddedEditedAndDeletedAndStaySorted) {
   DoubleClick(events, 1);
   EXPECT_EQ(Cell(events, 1, 10), "Дверь");
   DoubleClick(events, 0);
-  EXPECT_EQ(Rows(events).front(), QStringList({"0", "DI12-F-60", "", "", "+", "", "", "", "", "", "Пожар"}));
+  EXPECT_EQ(Rows(events).front(), "0|DI12-F-60|||+||||||Пожар");
 
   // The pop-up menu offers the three commands, and the window's undo and
   // redo; Delete asks first.
-  const QList<QAction*> menu = Window->findChild<QMenu*>("PopupMenu1")->actions();
-  ASSERT_EQ(menu.size(), 7);
-  EXPECT_EQ(menu[0]->text() + menu[1]->text() + menu[3]->text() + menu[5]->text() + menu[6]->text(),
-            "Добавить...ПравкаУдалить...ОтменитьПовторить");
-  EXPECT_EQ(menu[0]->shortcut(), QKeySequence("Ctrl+N"));
+  QStringList menu;
+  for (const QAction* action : Window->findChild<QMenu*>("PopupMenu1")->actions()) menu << action->text();
+  EXPECT_EQ(menu, QStringList({"Добавить...", "Правка", "", "Удалить...", "", "Отменить", "Повторить"}));
   BoxSeen no;
-  BoxSeen yes;
-  ModalAnswer questions({BoxReply(QMessageBox::No, &no), BoxReply(QMessageBox::Yes, &yes)});
-  Activate();
-  QTest::keyClick(events, Qt::Key_Delete);
+  ModalAnswer questions({BoxReply(QMessageBox::No, &no), BoxReply(QMessageBox::Yes)});
+  for (const QString caption : {"Сообщения (3)", "Сообщения (2)"}) {
+    Activate();
+    QTest::keyClick(events, Qt::Key_Delete);
+    EXPECT_EQ(EventsCaption(), caption);
+  }
   EXPECT_EQ(no.Text, "Удалить сообщение \"Пожар\"?");
   EXPECT_EQ(no.Icon, QMessageBox::Warning);
-  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (3)");
-  Activate();
-  QTest::keyClick(events, Qt::Key_Delete);
-  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (2)");
   EXPECT_EQ(Cell(events, 1, 1), "DI31-R-3600");
   EXPECT_FALSE(remove->isEnabled());
-  EXPECT_TRUE(Window->Modified);
+
+  Press("Сохранить");
+  Press("Экспорт", {BoxReply(QMessageBox::Ok)});
+  EXPECT_NE(ReadFile(Dir.File("p.sms")).find("Text=" + text::Cp1251("Дверь")), std::string::npos);
+  EXPECT_NE(ReadFile(Dir.File("sms.bin")).find(text::Cp1251("Дверь")), std::string::npos);
 }
 
 TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
   Open("");
-  QTableView* phones = Phones();
-  int opened = 0;
   BoxSeen refusal;
-  ModalAnswer answers({[&](QWidget* dialog) {
-                         ++opened;
-                         Click(dialog, "OK");  // nothing changed
-                       },
-                       [&](QWidget* dialog) {
-                         ++opened;
+  ModalAnswer answers({[](QWidget* dialog) { Click(dialog, "OK"); },  // nothing changed
+                       [](QWidget* dialog) {
                          EXPECT_EQ(dialog->windowTitle(), "Абонент ID:5");
                          auto* number = Named<QLineEdit>(dialog, "Номер:");
                          TypeText(number, "8916123456789");  // 13 characters
@@ -133,79 +111,37 @@ TEST_F(UiTest, PhoneDialogEditsTheDoubleClickedSlot) {
                          Click(dialog, "OK");
                        },
                        [&](QWidget* dialog) {
-                         ++opened;
                          TypeText(Named<QLineEdit>(dialog, "Коммент:"), " и ещё ☺");
                          ModalAnswer box(BoxReply(QMessageBox::Ok, &refusal));
                          Click(dialog, "OK");  // refused: the dialog stays
                          Click(dialog, "Отмена");
                        }});
   Window->findChild<TFrmPhoneList*>("FrmPhoneList1")->ListView1DblClick();  // no row selected
-  EXPECT_EQ(opened, 0);
-  DoubleClick(phones, 5);
+  EXPECT_EQ(answers.Count(), 0u);
+  DoubleClick(Phones(), 5);
   EXPECT_FALSE(Window->Modified) << "OK without a change";
-  DoubleClick(phones, 5);
+  DoubleClick(Phones(), 5);
   EXPECT_TRUE(Window->Modified);
-  DoubleClick(phones, 5);
-  EXPECT_EQ(opened, 3);
-  EXPECT_TRUE(refusal.Text.startsWith("Поле «Коммент» содержит символ «☺» (U+263A)")) << refusal.Text.toStdString();
-  EXPECT_EQ(Cell(phones, 5, 0), "5");
-  EXPECT_EQ(Cell(phones, 5, 1), "891612345678");
-  EXPECT_EQ(Cell(phones, 5, 2), "Дежурный");
+  DoubleClick(Phones(), 5);
+  EXPECT_TRUE(refusal.Text.startsWith("Поле «Коммент» содержит символ «☺» (U+263A)")) << refusal.Text;
+  EXPECT_EQ(Rows(Phones()).value(5), "5|891612345678|Дежурный");
   EXPECT_EQ(Window->Project->Phones->Get(5)->Comment, text::Cp1251("Дежурный"));
 
   // The event dialog names each recipient slot, whole, on an add and on an
   // edit.
   Window->Project->Phones->Get(2)->Comment = text::Cp1251("Склад готовой продукции");
-  const QStringList named{"0  (пусто)", "2  (нет номера)  Склад готовой продукции",
-                          "5  891612345678  Дежурный"};
-  QStringList onAdd;
-  QStringList onEdit;
-  const auto names = [](QStringList* seen) {
-    return [seen](QWidget* dialog) {
-      QListWidget* list = Recipients(dialog);
-      for (int slot : {0, 2, 5}) *seen << list->item(slot)->text();
-      EXPECT_LE(list->sizeHintForColumn(0), list->viewport()->width());
-      EnterEvent({.Text = "a"})(dialog);
-    };
+  QStringList named;
+  const ModalAnswer::Answer names = [&named](QWidget* dialog) {
+    QListWidget* list = Recipients(dialog);
+    for (int slot : {0, 2, 5}) named << list->item(slot)->text();
+    EXPECT_LE(list->sizeHintForColumn(0), list->viewport()->width());
+    EnterEvent({.Text = "a"})(dialog);
   };
-  ModalAnswer dialogs({names(&onAdd), names(&onEdit)});
+  ModalAnswer dialogs({names, names});
   DoubleClick(Events(), -1);
   DoubleClick(Events(), 0);
-  EXPECT_EQ(onAdd, named);
-  EXPECT_EQ(onEdit, named);
-}
-
-// Cyrillic goes into the model, the file and the image as Windows-1251; a
-// character that Windows-1251 lacks is refused and the dialog stays open.
-TEST_F(UiTest, TextsAreKeptAsWindows1251AndForeignCharactersRefused) {
-  Open(Dir.File("p.sms"));
-  BoxSeen refusal;
-  bool stayedOpen = false;
-  ModalAnswer answer([&](QWidget* dialog) {
-                         Fill(dialog, {.Pin = 1, .Text = "Насос 中 ☺"});
-                         ModalAnswer box(BoxReply(QMessageBox::Ok, &refusal));
-                         Click(dialog, "OK");
-                         stayedOpen = dialog->isVisible();
-                         EXPECT_EQ(Text(dialog)->text(), "Насос 中 ☺");
-                         Fill(dialog, {.Pin = 1, .Text = "Авария насоса"});
-                         Click(dialog, "OK");
-                       });
-  QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
-  EXPECT_TRUE(stayedOpen);
-  // The first of the two, where the engineer starts to mend the text.
-  EXPECT_EQ(refusal.Text, "Поле «Текст» содержит символ «中» (U+4E2D), которого нет в кодировке Windows-1251. "
-                          "Замените или удалите его.");
-
-  const std::string bytes = text::Cp1251("Авария насоса");
-  Press("Сохранить");
-  EXPECT_NE(ReadFile(Dir.File("p.sms")).find("Text=" + bytes), std::string::npos);
-  Press("Новый...");
-  ModalAnswer open(ChooseFile(QString::fromStdString(Dir.File("p.sms"))));
-  Press("Открыть...");
-  EXPECT_EQ(Cell(Events(), 0, 10), "Авария насоса");
-  ModalAnswer report(BoxReply(QMessageBox::Ok));
-  Press("Экспорт");
-  EXPECT_NE(ReadFile(Dir.File("sms.bin")).find(bytes), std::string::npos);
+  const QStringList each{"0  (пусто)", "2  (нет номера)  Склад готовой продукции", "5  891612345678  Дежурный"};
+  EXPECT_EQ(named, each + each);
 }
 
 // A project of `count` events: the lines of `first` for the first ones,
@@ -231,16 +167,6 @@ QString ToolTip(QTableView* view, int row, int column) {
   return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
-struct CellCase {
-  const char* Name;
-  bool Events;  // else the phone table
-  int Row;
-  int Column;
-  QString Shown;
-  QString ToolTip;
-  bool Marked;
-};
-
 // A cell cut off by its column shows its whole text as a tooltip; a value
 // that the dialogs would not offer is marked, and its tooltip says why; a
 // huge text is shown cut short. The Id column holds five digits, and
@@ -254,12 +180,11 @@ TEST_F(UiTest, CellsSayWhatTheyCutOffAndMarkWhatTheDialogsWouldNotOffer) {
             ProjectOf(10'001, {"Text=" + text::Cp1251("Пожар"), "Text=" + text::Cp1251(seventy.toStdString()),
                                "Pin=40", "Delay=4000", "Text=" + huge}) +
                 "[Phone1]\r\nComment=" + text::Cp1251(comment.toStdString()) + "\r\n");
-  {
-    ModalAnswer findings(BoxReply(QMessageBox::Ok));
-    Open(Dir.File("p.sms"));
-  }
+  Open(Dir.File("p.sms"), {BoxReply(QMessageBox::Ok)});
   const QString full = "образ вмещает не более 255 сообщений; экспорт откажет проекту из 10001";
-  const CellCase cases[] = {
+  // In the events table or else the phones one, a cell, what it shows, its
+  // tooltip and whether it is marked.
+  const std::tuple<const char*, bool, int, int, QString, QString, bool> cases[] = {
       {"short text", true, 0, 10, "Пожар", "", false},
       {"text cut off", true, 1, 10, seventy, seventy, false},
       {"input past DI31", true, 2, 1, "DI40-R-0", "Pin 40 вне входов 0 … 31", true},
@@ -272,12 +197,12 @@ TEST_F(UiTest, CellsSayWhatTheyCutOffAndMarkWhatTheDialogsWouldNotOffer) {
       {"five digits", true, 10'000, 0, "10000", full, true},
       {"comment cut off", false, 1, 2, comment, comment, false},
   };
-  for (const CellCase& c : cases) {
-    SCOPED_TRACE(c.Name);
-    QTableView* view = c.Events ? Events() : Phones();
-    EXPECT_EQ(Cell(view, c.Row, c.Column), c.Shown);
-    EXPECT_EQ(ToolTip(view, c.Row, c.Column), c.ToolTip);
-    EXPECT_EQ(view->model()->index(c.Row, c.Column).data(Qt::ForegroundRole).isValid(), c.Marked);
+  for (const auto& [name, events, row, column, shown, tip, marked] : cases) {
+    SCOPED_TRACE(name);
+    QTableView* view = events ? Events() : Phones();
+    EXPECT_EQ(Cell(view, row, column), shown);
+    EXPECT_EQ(ToolTip(view, row, column), tip);
+    EXPECT_EQ(view->model()->index(row, column).data(Qt::ForegroundRole).isValid(), marked);
   }
   for (const auto& [caption, tip] : {std::pair{"Сохранить как...", "Сохранить как... (Ctrl+Shift+S)"},
                                      {"Экспорт", "Экспорт (F9)"}, {"Новый...", ""}}) {
@@ -291,73 +216,50 @@ TEST_F(UiTest, AddingPastTheImageAsksFirst) {
   Open(Dir.File("p.sms"));
   AddEvent({.Text = "255th"});
   BoxSeen question;
-  bool noByDefault = false;
-  ModalAnswer answers({[&](QWidget* box) {
-                         noByDefault = static_cast<QMessageBox*>(box)->defaultButton() ==
-                                       static_cast<QMessageBox*>(box)->button(QMessageBox::No);
-                         BoxReply(QMessageBox::No, &question)(box);
-                       },
-                       BoxReply(QMessageBox::Yes), EnterEvent({.Text = "256th"})});
-  Activate();
-  QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
+  ModalAnswer answers({BoxReply(QMessageBox::No, &question), BoxReply(QMessageBox::Yes), EnterEvent({.Text = "b"})});
+  for (const QString caption : {"Сообщения (255)", "Сообщения (256)"}) {
+    Activate();
+    QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(EventsCaption(), caption);
+  }
   EXPECT_EQ(question.Text, "Образ вмещает не более 255 сообщений, а в проекте их уже 255: экспорт откажет, "
                            "пока лишние не удалены.\nВсё равно добавить сообщение?");
-  EXPECT_TRUE(noByDefault);
-  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (255)");
-  Activate();
-  QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
-  EXPECT_EQ(Caption("FrmEventList1"), "Сообщения (256)");
+  EXPECT_EQ(question.Default, QMessageBox::No);
 }
 
-// OK on an event from a file that the dialog's controls cannot show as it
-// is keeps it unless the user changes the field: an input past DI31, a
-// delay outside the spin field's range and a text longer than the field's
-// limit. Escape discards nothing, and OK without a change leaves the
-// project unmodified.
-struct KeptCase {
-  const char* Name;
-  std::string Lines;  // of the file's [Event0]
-  int SetDelay;       // what the user sets in the spin field; -1: left alone
-  std::int32_t Pin;
-  std::int32_t Delay;
-  std::string Text;
-};
-
+// OK keeps what the dialog's controls cannot show of an event from a file
+// (an input past DI31, a delay outside the spin field's range, a text past
+// the field's limit) unless the user changes the field. Escape discards
+// nothing, and OK without a change leaves the project unmodified.
 TEST_F(UiTest, OkKeepsWhatTheControlsCannotShow) {
   const std::string longText(80, 'x');
-  const KeptCase cases[] = {
-      {"input past DI31", "Pin=40", -1, 40, 0, ""},
-      {"text past the limit", "Text=" + longText, -1, 0, 0, longText},
-      {"delay past the spin field", "Delay=4000", -1, 0, 4000, ""},
-      {"negative delay", "Delay=-5", -1, 0, -5, ""},
-      {"delay changed by the user", "Delay=4000", 10, 0, 10, ""},
+  // The lines of the file's [Event0], the delay the user sets (-1: none),
+  // and the input, delay and text of the event afterwards.
+  const std::tuple<const char*, std::string, int, std::string> cases[] = {
+      {"input past DI31", "Pin=40", -1, "40 0 "},
+      {"text past the limit", "Text=" + longText, -1, "0 0 " + longText},
+      {"delay past the spin field", "Delay=4000", -1, "0 4000 "},
+      {"negative delay", "Delay=-5", -1, "0 -5 "},
+      {"delay changed by the user", "Delay=4000", 10, "0 10 "},
   };
-  for (const KeptCase& c : cases) {
-    SCOPED_TRACE(c.Name);
-    WriteFile(Dir.File("p.sms"), "[Event0]\r\n" + c.Lines + "\r\n");
-    {
-      ModalAnswer findings(BoxReply(QMessageBox::Ok));  // the value is out of the dialog's range
-      Open(Dir.File("p.sms"));
-    }
-    ModalAnswer answer([&c](QWidget* dialog) {
+  for (const auto& [name, lines, setDelay, kept] : cases) {
+    SCOPED_TRACE(name);
+    WriteFile(Dir.File("p.sms"), "[Event0]\r\n" + lines + "\r\n");
+    Open(Dir.File("p.sms"), {BoxReply(QMessageBox::Ok)});  // the value is out of the dialog's range
+    ModalAnswer answer([&](QWidget* dialog) {
       QTest::keyClick(dialog, Qt::Key_Escape);
       EXPECT_TRUE(dialog->isVisible());
       // The field shows the file's delay as it is, not cut to its range.
-      if (c.SetDelay < 0) {
-        EXPECT_EQ(Delay(dialog)->value(), c.Delay);
-      } else {
-        Delay(dialog)->setValue(c.SetDelay);
-      }
+      EXPECT_EQ(Delay(dialog)->value(), Window->Project->Events->Get(0)->Delay);
+      if (setDelay >= 0) Delay(dialog)->setValue(setDelay);
       Click(dialog, "OK");
     });
     QTest::keyClick(Events(), Qt::Key_Down);
     QTest::keyClick(Events(), Qt::Key_Return);  // Enter edits the selected row
-    ASSERT_TRUE(answer.Answered());
-    const CEvent& kept = *Window->Project->Events->Get(0);
-    EXPECT_EQ(kept.Pin, c.Pin);
-    EXPECT_EQ(kept.Delay, c.Delay);
-    EXPECT_EQ(kept.Text, c.Text);
-    EXPECT_EQ(Window->Modified, c.SetDelay >= 0);
+    ASSERT_EQ(answer.Count(), 1u);
+    const CEvent& event = *Window->Project->Events->Get(0);
+    EXPECT_EQ(std::to_string(event.Pin) + " " + std::to_string(event.Delay) + " " + event.Text, kept);
+    EXPECT_EQ(Window->Modified, setDelay >= 0);
   }
 }
 

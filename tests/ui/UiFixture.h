@@ -41,7 +41,9 @@ class UiTest : public ::testing::Test {
     TDlgEvent::LastChosenPin = 0;
   }
 
-  void Open(const std::string& fileName) {
+  // Opens the window on the file, answering the boxes that start-up shows.
+  void Open(const std::string& fileName, std::vector<ModalAnswer::Answer> answers = {}) {
+    ModalAnswer answer(std::move(answers));
     Window = std::make_unique<TMainForm>(fileName);
     Window->show();
     QCoreApplication::processEvents();  // the findings box comes over the shown window
@@ -60,11 +62,32 @@ class UiTest : public ::testing::Test {
   static QString Cell(QTableView* view, int row, int column) {
     return view->model()->index(row, column).data().toString();
   }
-  QString Caption(const char* frame) {
-    return Control<QLabel>(Window->findChild<QWidget*>(frame), "Label1")->text();
+  // The rows as the table shows them, each its cells in `columns` (all if
+  // none are given) one "|" apart; rows with nothing in them left out.
+  static QStringList Rows(QTableView* view, const QList<int>& columns = {}) {
+    QStringList rows;
+    for (int row = 0; row < view->model()->rowCount(); ++row) {
+      QStringList cells;
+      for (int column = 0; column < view->model()->columnCount(); ++column) {
+        if (columns.isEmpty() || columns.contains(column)) cells << Cell(view, row, column);
+      }
+      if (!cells.join("").isEmpty()) rows << cells.join('|');
+    }
+    return rows;
   }
-  // Clicks the main window's button with this caption.
-  void Press(const QString& caption) { Click(Window.get(), caption); }
+  QString EventsCaption() { return Control<QLabel>(Window->findChild<QWidget*>("FrmEventList1"), "Label1")->text(); }
+  // Clicks the window's button, answering the modal windows it opens.
+  void Press(const QString& caption, std::vector<ModalAnswer::Answer> answers = {}) {
+    ModalAnswer answer(std::move(answers));
+    Click(Window.get(), caption);
+  }
+  // Presses the key in the active main window; a letter key brings its
+  // letter, as QTest::keyClick does for Latin ones only.
+  void Key(QKeyCombination key) {
+    Activate();
+    const QString text = key.key() < 0x10000 ? QString(QChar(char16_t(key.key()))).toLower() : QString();
+    QTest::sendKeyEvent(QTest::Click, Window.get(), key.key(), text, key.keyboardModifiers());
+  }
 
   // Double-clicks a row, or the empty area below the rows for -1.
   static void DoubleClick(QTableView* view, int row) {
@@ -74,7 +97,6 @@ class UiTest : public ::testing::Test {
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
   }
 
-  // The event dialog's fields.
   static QComboBox* Input(QWidget* dialog) { return Named<QComboBox>(dialog, "Регистр:"); }
   static QComboBox* Edge(QWidget* dialog) { return Named<QComboBox>(dialog, "Тип:"); }
   static QSpinBox* Delay(QWidget* dialog) { return Named<QSpinBox>(dialog, "Задержка:"); }
@@ -85,14 +107,12 @@ class UiTest : public ::testing::Test {
     Input(dialog)->setCurrentIndex(input.Pin);
     Edge(dialog)->setCurrentIndex(input.Falling ? 1 : 0);
     Delay(dialog)->setValue(input.Delay);
-    QLineEdit* text = Text(dialog);
-    text->clear();
-    TypeText(text, input.Text);
+    Text(dialog)->clear();
+    TypeText(Text(dialog), input.Text);
     Click(dialog, "Никто...");
     for (int slot : input.Slots) Recipients(dialog)->item(slot)->setCheckState(Qt::Checked);
   }
 
-  // Fills the event dialog and presses OK.
   static ModalAnswer::Answer EnterEvent(const EventInput& input) {
     return [input](QWidget* dialog) {
       Fill(dialog, input);
@@ -100,28 +120,40 @@ class UiTest : public ::testing::Test {
     };
   }
 
+  void EditEvent(int row, const EventInput& input) {
+    ModalAnswer answer(EnterEvent(input));
+    DoubleClick(Events(), row);
+  }
+  // Enters a slot's number, and its comment unless null, on a double-click.
+  void EditPhone(int slot, const QString& number, const QString& comment = {}) {
+    ModalAnswer answer([&](QWidget* dialog) {
+      Named<QLineEdit>(dialog, "Номер:")->setText(number);
+      if (!comment.isNull()) Named<QLineEdit>(dialog, "Коммент:")->setText(comment);
+      Click(dialog, "OK");
+    });
+    DoubleClick(Phones(), slot);
+  }
+
   // Adds an event through Ctrl+N.
   void AddEvent(const EventInput& input) {
     ModalAnswer answer(EnterEvent(input));
     Activate();
     QTest::keyClick(Events(), Qt::Key_N, Qt::ControlModifier);
-    ASSERT_TRUE(answer.Answered());
+    ASSERT_EQ(answer.Count(), 1u);
   }
 
   // Chooses `path` in a file dialog, or cancels it for an empty path.
   static ModalAnswer::Answer ChooseFile(const QString& path) {
     return [path](QWidget* modal) {
       auto* dialog = qobject_cast<QFileDialog*>(modal);
-      ASSERT_NE(dialog, nullptr);
-      if (path.isEmpty()) return dialog->reject();
+      EXPECT_NE(dialog, nullptr) << "not a file dialog";
+      if (dialog == nullptr || path.isEmpty()) return void(modal->close());
       // Set rather than typed: typing opens the name completer, whose pop-up
       // would take the click meant for the button.
       Control<QLineEdit>(dialog, "fileNameEdit")->setText(path);
       auto* buttons = Control<QDialogButtonBox>(dialog, "buttonBox");
-      QTest::mouseClick(buttons->button(buttons->standardButtons() & QDialogButtonBox::Save
-                                            ? QDialogButtonBox::Save
-                                            : QDialogButtonBox::Open),
-                        Qt::LeftButton);
+      const bool save = buttons->standardButtons() & QDialogButtonBox::Save;
+      QTest::mouseClick(buttons->button(save ? QDialogButtonBox::Save : QDialogButtonBox::Open), Qt::LeftButton);
     };
   }
 
