@@ -1,12 +1,12 @@
 // Runs the built smsconf-cli as a user would.
 
 #include "common/ChildProcess.h"
-#include "common/RunProcess.h"
 #include "common/TempDir.h"
 #include "files/FileSystem.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -18,7 +18,6 @@
 #include <csignal>
 #include <fstream>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -26,109 +25,122 @@ namespace smsconf {
 namespace {
 
 using testing::ProcessResult;
+using testing::ReadFile;
+using Texts = std::vector<std::string>;
 
-ProcessResult Cli(std::vector<std::string> arguments) {
+Texts Program(Texts arguments) {
   arguments.insert(arguments.begin(), SMSCONF_CLI);
-  return testing::RunProcess(std::move(arguments));
+  return arguments;
 }
+ProcessResult Cli(const Texts& arguments) { return testing::RunProcess(Program(arguments)); }
 
 const std::string Sample = SMSCONF_SOURCE_DIR "/examples/pumping-station.sms";
 
 // A project of 255 events, whose image and source are far larger than the
 // sample's.
-std::string LargeProject(const testing::TempDir& dir) {
-  std::string text = "[Phone0]\r\nNumber=+79990000000\r\n";
-  for (int i = 0; i < 255; ++i) {
-    text += "[Event" + std::to_string(i) + "]\r\nPin=" + std::to_string(i % 32) + "\r\nSend=1\r\nText=" +
-            std::to_string(i) + std::string(60, 'x') + "\r\n";
-  }
-  const std::string path = dir.File("large.sms");
-  testing::WriteFile(path, text);
+const std::string& LargeProject() {
+  static const testing::TempDir dir;
+  static const std::string path = [] {
+    std::string text = "[Phone0]\r\nNumber=+79990000000\r\n";
+    for (int i = 0; i < 255; ++i) {
+      text += "[Event" + std::to_string(i) + "]\r\nPin=" + std::to_string(i % 32) + "\r\nSend=1\r\nText=" +
+              std::to_string(i) + std::string(60, 'x') + "\r\n";
+    }
+    testing::WriteFile(dir.File("large.sms"), text);
+    return dir.File("large.sms");
+  }();
   return path;
 }
 
-// The image and source that an export of `project` writes, image first.
+// A folder for an export's image and source.
+struct Pair {
+  Texts Export(const std::string& project) const { return {"export", project, "--image", Image, "--source", Source}; }
+  std::pair<std::string, std::string> Read() const { return {ReadFile(Image), ReadFile(Source)}; }
+  testing::TempDir Dir;
+  std::string Image = Dir.File("sms.bin"), Source = Dir.File("stdcfg.c");
+};
+
+// The image and source that an export of `project` writes.
 std::pair<std::string, std::string> ExportOf(const std::string& project) {
-  const testing::TempDir dir;
-  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
-  EXPECT_EQ(Cli({"export", project, "--image", image, "--source", source}).Status, 0);
-  return {testing::ReadFile(image), testing::ReadFile(source)};
+  const Pair pair;
+  EXPECT_EQ(Cli(pair.Export(project)).Status, 0);
+  return pair.Read();
 }
 
 TEST(Cli, ExportsTheSampleProjectAndDumpsItsImage) {
-  const testing::TempDir dir;
-  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
-  ProcessResult run = Cli({"export", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms", "--image",
-                           image, "--source", source});
+  const Pair pair;
+  ProcessResult run = Cli(pair.Export(Sample));
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "Экспорт конфигурации завершен: 271 байт.\n");
-  EXPECT_TRUE(std::filesystem::exists(source));
+  EXPECT_TRUE(std::filesystem::exists(pair.Source));
 
-  run = Cli({"dump", image});
+  run = Cli({"dump", pair.Image});
   EXPECT_EQ(run.Status, 0) << run.Err;
-  for (const char* line : {"Length        271 bytes\n", "  0     +79161234567\n",
-                           "  3     (empty)\n",
+  for (const char* line : {"Length        271 bytes\n", "  0     +79161234567\n", "  3     (empty)\n",
                            "  4     DI5-F-300      0,7              АВАРИЯ НАСОСА\n",
                            "  5     DI6-F-300      0,7              АВАРИЯ НАСОСА\n",
                            "  7     DI31-F-3600    7                Нет связи с датчиком DI31\n"}) {
     EXPECT_NE(run.Out.find(line), std::string::npos) << line << run.Out;
   }
 
-  testing::WriteFile(image, testing::ReadFile(image).substr(0, 100));
-  run = Cli({"dump", image});
+  testing::WriteFile(pair.Image, ReadFile(pair.Image).substr(0, 100));
+  run = Cli({"dump", pair.Image});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(run.Err, image + ": offset 2: length word 271 does not match the file size 100\n");
+  EXPECT_EQ(run.Err, pair.Image + ": offset 2: length word 271 does not match the file size 100\n");
 }
 
 // A refused export writes nothing: the project, also by another name (a hard
 // link), is never a target, and a project that is no regular file is no
 // project at all.
 TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
-  const testing::TempDir dir, inputs;
-  const std::string missing = dir.File("missing.sms"), image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+  const Pair pair;
+  const testing::TempDir inputs;
+  const std::string missing = pair.Dir.File("missing.sms"), folder = pair.Dir.Path.string();
   const std::string large = inputs.File("large.bin"), project = inputs.File("p.sms"), linked = inputs.File("p.c");
   testing::WriteFile(large, std::string(65536 + 8, '\0'));
-  testing::WriteFile(project, testing::ReadFile(Sample));
+  testing::WriteFile(project, ReadFile(Sample));
   std::filesystem::create_hard_link(project, linked);
   const std::string device = testing::PosixFiles ? "/dev/null" : missing;
-  struct Case { std::vector<std::string> arguments; int status; std::string error; };
+  struct Case { Texts arguments; int status; std::string error; };
   const Case cases[] = {
-      {{}, 2, ""},
-      {{"frobnicate"}, 2, ""},
-      {{"dump", "--frobnicate", image}, 2, ""},
-      {{"dump"}, 2, ""},
+      {{}, 2, ""}, {{"frobnicate"}, 2, ""}, {{"dump", "--frobnicate", pair.Image}, 2, ""}, {{"dump"}, 2, ""},
       {{"--help"}, 0, ""},
-      {{"export", missing, "--image", image, "--source", source}, 1, "Cannot open file " + missing + ": no such file"},
-      {{"export", project, "--image", image, "--source", linked}, 1,
+      {pair.Export(missing), 1, "Cannot open file " + missing + ": no such file"},
+      {{"export", project, "--image", pair.Image, "--source", linked}, 1,
        "Cannot create file " + linked + ": it is the project file being compiled"},
-      {{"export", device, "--image", image, "--source", source}, 1, "Cannot open file " + device + ": "},
-      {{"dump", image}, 1, "Cannot open file " + image},
-      {{"dump", dir.Path.string()}, 1, "Cannot open file " + dir.Path.string() + ": is a directory"},
-      {{"check"}, 2, ""},
+      {pair.Export(device), 1, "Cannot open file " + device + ": "},
+      {{"dump", pair.Image}, 1, "Cannot open file " + pair.Image},
+      {{"dump", folder}, 1, "Cannot open file " + folder + ": is a directory"},
       {{"check", inputs.File("нет.sms")}, 1, "Cannot open file " + inputs.File("нет.sms") + ": no such file"},
       {{"load", "--unit", "abc"}, 2, "--unit: abc is not a number"},
       {{"simulate", "--drop", "nan"}, 2, "--drop: nan is not a number"},
       {{"simulate", "--seed", "-1"}, 2, "--seed: -1 is negative"},
-      {{"simulate", "--save-image", dir.File("none/x.bin")}, 2,
-       "--save-image: Cannot create file " + dir.File("none/x.bin") + ": no such folder"},
+      {{"simulate", "--save-image", pair.Dir.File("none/x.bin")}, 2,
+       "--save-image: Cannot create file " + pair.Dir.File("none/x.bin") + ": no such folder"},
       {{"simulate", "--listen", "192.0.2.1:1", "--save-image", inputs.Path.string()}, 2,
        "--save-image: Cannot create file " + inputs.Path.string() + ": is a directory"},
       {{"dump", large}, 1, large + ": file is longer than the largest possible image of 65535 bytes"},
   };
   for (const Case& c : cases) {
     const ProcessResult run = Cli(c.arguments);
-    std::string name = "smsconf-cli";
-    for (const std::string& argument : c.arguments) name += ' ' + argument;
+    const std::string name = ::testing::PrintToString(c.arguments);
     EXPECT_EQ(run.Status, c.status) << name;
     EXPECT_TRUE(run.Err.starts_with(c.error)) << name << ": " << run.Err;
     EXPECT_EQ(run.Err.empty(), c.status == 0) << name;  // every failure says why
   }
-  EXPECT_EQ(dir.EntryCount(), 0u);
-  EXPECT_EQ(testing::ReadFile(linked), testing::ReadFile(Sample));
+  EXPECT_EQ(pair.Dir.EntryCount(), 0u);
+  EXPECT_EQ(ReadFile(linked), ReadFile(Sample));
 }
 
 #ifndef _WIN32
+// Under a limit that the shell's ulimit sets ("-v 30000").
+ProcessResult CliUnder(const std::string& limit, const Texts& arguments) {
+  Texts shell = {"/bin/sh", "-c", "ulimit " + limit + " && exec \"$0\" \"$@\""};
+  for (const std::string& argument : Program(arguments)) shell.push_back(argument);
+  return testing::RunProcess(shell);
+}
+
 // Writes `text` into the FIFO at `path` in two parts, the second once the
 // reader has taken the first and waits for more.
 std::thread SlowWriter(const std::string& path, const std::string& text) {
@@ -147,23 +159,23 @@ std::thread SlowWriter(const std::string& path, const std::string& text) {
 // A project read from a pipe (a FIFO, /dev/stdin) is read whole, however
 // slowly its writer writes.
 TEST(Cli, CheckListsFindingsAndExportWarnsButGoesOn) {
-  const testing::TempDir dir;
-  const std::string project = dir.File("проект.sms"), image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+  const Pair pair;
+  const std::string project = pair.Dir.File("проект.sms");
   const std::string finding = project + ":4: [Event0] Pin: Pin 40 is outside the inputs 0 to 31\n";
   testing::WriteFile(project, "[Phone0]\r\nNumber=+7\r\n[Event0]\r\nPin=40\r\nSend=1\r\n");
   ProcessResult run = Cli({"check", project});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, finding);
-  run = Cli({"export", project, "--image", image, "--source", source});
+  run = Cli(pair.Export(project));
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "warning: " + finding);
-  run = Cli({"check", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms"});
+  run = Cli({"check", Sample});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out + run.Err, "");
 #ifndef _WIN32
-  const std::string fifo = dir.File("fifo");
+  const std::string fifo = pair.Dir.File("fifo");
   ASSERT_TRUE(testing::MakeFifo(fifo));
-  std::thread writer = SlowWriter(fifo, testing::ReadFile(project));
+  std::thread writer = SlowWriter(fifo, ReadFile(project));
   run = Cli({"check", fifo});
   writer.join();
   EXPECT_EQ(run.Out + run.Err, fifo + finding.substr(project.size()));
@@ -176,21 +188,14 @@ TEST(Cli, AFileSizeLimitIsAnOrdinaryWriteError) {
 #ifdef _WIN32
   GTEST_SKIP() << testing::NoPosixFiles;
 #else
-  const testing::TempDir dir, projects;
-  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
-  ASSERT_EQ(Cli({"export", LargeProject(projects), "--image", image, "--source", source}).Status, 0);
-  const std::string earlier = testing::ReadFile(image) + testing::ReadFile(source);
-  rlimit saved{};
-  ::getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = saved;
-  small.rlim_cur = 1024;  // the sample's image fits, its source does not
-  ::setrlimit(RLIMIT_FSIZE, &small);
-  const ProcessResult run = Cli({"export", Sample, "--image", image, "--source", source});
-  ::setrlimit(RLIMIT_FSIZE, &saved);
+  const Pair pair;
+  ASSERT_EQ(Cli(pair.Export(LargeProject())).Status, 0);
+  const std::pair<std::string, std::string> earlier = pair.Read();
+  const ProcessResult run = CliUnder("-f 2", pair.Export(Sample));  // 1024 bytes: the image fits, the source not
   EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, "Cannot create file " + source + ": file too large\n");
-  EXPECT_EQ(testing::ReadFile(image) + testing::ReadFile(source), earlier);
-  EXPECT_EQ(dir.EntryCount(), 2u);
+  EXPECT_EQ(run.Err, "Cannot create file " + pair.Source + ": file too large\n");
+  EXPECT_EQ(pair.Read(), earlier);
+  EXPECT_EQ(pair.Dir.EntryCount(), 2u);
 #endif
 }
 
@@ -211,40 +216,38 @@ TEST(Cli, ASignalDuringAnExportLeavesOnePairAndNoTemporaryFile) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows programs get no signals from another program";
 #else
-  const testing::TempDir dir, projects;
-  const std::string large = LargeProject(projects);
-  const std::pair<std::string, std::string> pairs[] = {ExportOf(Sample), ExportOf(large)};
-  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
-  auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(Cli({"export", large, "--image", image, "--source", source}).Status, 0);
+  const Pair pair;
+  const std::string& large = LargeProject();
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(Cli(pair.Export(large)).Status, 0);
   const auto exportTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  const std::pair<std::string, std::string> pairs[] = {ExportOf(Sample), pair.Read()};
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
   std::uniform_int_distribution<long> moment(0, exportTime.count() * 3 / 2);
   const int signals[] = {SIGINT, SIGTERM, SIGHUP};
   for (int i = 0; i < 40; ++i) {
-    testing::ChildProcess child({SMSCONF_CLI, "export", i % 2 ? large : Sample, "--image", image, "--source", source});
+    testing::ChildProcess child(Program(pair.Export(i % 2 ? large : Sample)));
     std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
     child.Signal(signals[i % 3]);
     const int status = child.Wait();
-    const std::pair<std::string, std::string> written{testing::ReadFile(image), testing::ReadFile(source)};
-    EXPECT_TRUE(written == pairs[0] || written == pairs[1]) << "try " << i << ", exit " << status;
-    EXPECT_EQ(dir.EntryCount(), 2u) << "try " << i;
+    EXPECT_EQ(std::ranges::count(pairs, pair.Read()), 1) << "try " << i << ", exit " << status;
+    EXPECT_EQ(pair.Dir.EntryCount(), 2u) << "try " << i;
   }
 #endif
 #ifdef __linux__
   // One that waits for another export's turn gives up at once, and then
   // ends by the signal as it would have outside the export.
   FileLock other;
-  ASSERT_EQ(other.TryTake(image + ".lock"), FileLock::Outcome::Taken);
-  testing::ChildProcess waiting({SMSCONF_CLI, "export", Sample, "--image", image, "--source", source});
+  ASSERT_EQ(other.TryTake(pair.Image + ".lock"), FileLock::Outcome::Taken);
+  testing::ChildProcess waiting(Program(pair.Export(Sample)));
   for (int i = 0; i < 1000 && !HoldsOff(waiting.Id(), SIGTERM); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const auto signalled = std::chrono::steady_clock::now();
   waiting.Signal(SIGTERM);
   EXPECT_EQ(waiting.Wait(), 128 + SIGTERM);
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
-  EXPECT_EQ(dir.EntryCount(), 3u);  // the pair and the other's lock
+  EXPECT_EQ(pair.Dir.EntryCount(), 3u);  // the pair and the other's lock
 #endif
 }
 
@@ -255,21 +258,16 @@ TEST(Cli, ExportsOfOnePairTakeTurns) {
   GTEST_SKIP() << "under Wine, one of two exports at once is at times refused the source with "
                   "\"permission denied\" though they take turns; not yet understood";
 #endif
-  const testing::TempDir dir, projects;
-  const std::string large = LargeProject(projects);
-  const std::pair<std::string, std::string> pairs[] = {ExportOf(Sample), ExportOf(large)};
-  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+  const Pair pair;
+  const std::pair<std::string, std::string> pairs[] = {ExportOf(Sample), ExportOf(LargeProject())};
   for (int i = 0; i < 30; ++i) {
-    testing::ChildProcess first({SMSCONF_CLI, "export", Sample, "--image", image, "--source", source});
-    testing::ChildProcess second({SMSCONF_CLI, "export", large, "--image", image, "--source", source});
+    testing::ChildProcess first(Program(pair.Export(Sample))), second(Program(pair.Export(LargeProject())));
     for (testing::ChildProcess* child : {&first, &second}) {
-      std::string output;
-      for (const std::string& line : child->RemainingLines()) output += line + '\n';
-      EXPECT_EQ(child->Wait(), 0) << output;
+      const Texts output = child->RemainingLines();
+      EXPECT_EQ(child->Wait(), 0) << ::testing::PrintToString(output);
     }
-    const std::pair<std::string, std::string> written{testing::ReadFile(image), testing::ReadFile(source)};
-    EXPECT_TRUE(written == pairs[0] || written == pairs[1]) << "try " << i;
-    EXPECT_EQ(dir.EntryCount(), 2u) << "try " << i;  // the lock file goes with the export
+    EXPECT_EQ(std::ranges::count(pairs, pair.Read()), 1) << "try " << i;
+    EXPECT_EQ(pair.Dir.EntryCount(), 2u) << "try " << i;  // the lock file goes with the export
   }
 }
 
@@ -289,35 +287,26 @@ TEST(Cli, OutOfMemoryIsReportedNotACrash) {
 #elif defined(SMSCONF_SANITIZED)
   GTEST_SKIP() << "a sanitizer reserves more address space than any limit leaves";
 #else
-  const testing::TempDir dir;
-  const std::string project = dir.File("one-line.sms"), image = dir.File("sms.bin"), source = dir.File("stdcfg.c");
+  const Pair pair;
+  const std::string project = pair.Dir.File("one-line.sms");
   testing::WriteFile(project, "[Phone0]\r\nNumber=" + std::string((16 << 20) - 32, '1'));
-  const std::vector<std::string> exportArguments = {"export", project, "--image", image, "--source", source};
-  struct Case { std::vector<std::string> arguments; int kilobytes; bool surelyShort; };
-  const Case cases[] = {
-      {exportArguments, 60000, false},
-      {exportArguments, 30000, false},
-      {exportArguments, 15000, true},
-      {{"check", project}, 15000, true},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::string> arguments = {"/bin/sh", "-c", "ulimit -v " + std::to_string(c.kilobytes) + " && exec \"$0\" \"$@\"",
-                                          SMSCONF_CLI};
-    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-    const ProcessResult run = testing::RunProcess(arguments);
-    const int status = run.Status;
-    const std::string& message = run.Err;
-    const std::string name = c.arguments[0] + " under " + std::to_string(c.kilobytes) + " KB";
-    EXPECT_EQ(status, 1) << name << ": " << message;
+  const struct {
+    Texts Arguments;
+    int Kilobytes;
+    bool SurelyShort;
+  } cases[] = {{pair.Export(project), 60000, false}, {pair.Export(project), 30000, false},
+               {pair.Export(project), 15000, true}, {{"check", project}, 15000, true}};
+  for (const auto& c : cases) {
+    const ProcessResult run = CliUnder("-v " + std::to_string(c.Kilobytes), c.Arguments);
+    const std::string name = c.Arguments[0] + " under " + std::to_string(c.Kilobytes) + " KB: " + run.Err;
+    EXPECT_EQ(run.Status, 1) << name;
     // The check's finding on the number may come first; with a little more
     // memory, the export gets as far as its refusal.
-    const std::size_t lastStart = message.rfind('\n', message.size() - 2);
-    const std::string last = message.substr(lastStart == std::string::npos ? 0 : lastStart + 1);
-    if (c.surelyShort || !last.starts_with("Phone 0: Number: the text ends")) {
-      EXPECT_EQ(last, project + ": out of memory\n") << name << ": " << message;
-    }
+    const std::string last = run.Err.substr(run.Err.rfind('\n', run.Err.size() - 2) + 1);  // npos + 1 is 0
+    EXPECT_TRUE(last == project + ": out of memory\n" ||
+                (!c.SurelyShort && last.starts_with("Phone 0: Number: the text ends"))) << name;
   }
-  EXPECT_EQ(dir.EntryCount(), 1u);  // the project alone: no image, no source
+  EXPECT_EQ(pair.Dir.EntryCount(), 1u);  // the project alone: no image, no source
 #endif
 }
 
@@ -327,28 +316,17 @@ TEST(Cli, OutputThatCannotBeWrittenFailsTheCommand) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows has no full device";
 #else
-  const testing::TempDir dir;
-  const std::string image = dir.File("sms.bin"), source = dir.File("stdcfg.c"), project = dir.File("p.sms");
-  ASSERT_EQ(Cli({"export", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms", "--image", image, "--source", source})
-                .Status, 0);
+  const Pair pair;
+  const std::string project = pair.Dir.File("p.sms");
+  ASSERT_EQ(Cli(pair.Export(Sample)).Status, 0);
   testing::WriteFile(project, "[Event0]\r\nPin=40\r\n");  // a finding: check fails anyway
-  const struct {
-    std::vector<std::string> Arguments;
-    int Status;
-  } cases[] = {
-      {{"dump", image}, 1},
-      {{"check", project}, 1},
-      {{"export", SMSCONF_SOURCE_DIR "/examples/pumping-station.sms", "--image", image, "--source", source}, 1},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> arguments = c.Arguments;
-    arguments.insert(arguments.begin(), SMSCONF_CLI);
+  for (const Texts& arguments : {Texts{"dump", pair.Image}, Texts{"check", project}, pair.Export(Sample)}) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
-    const ProcessResult run = testing::RunProcess(arguments, full);
+    const ProcessResult run = testing::RunProcess(Program(arguments), full);
     ::close(full);
-    EXPECT_EQ(run.Status, c.Status) << c.Arguments[0];
-    EXPECT_TRUE(run.Err.ends_with("smsconf-cli: cannot write the output: disk full\n")) << c.Arguments[0] << ": " << run.Err;
+    EXPECT_EQ(run.Status, 1) << arguments[0];
+    EXPECT_TRUE(run.Err.ends_with("smsconf-cli: cannot write the output: disk full\n")) << arguments[0] << ": " << run.Err;
   }
 #endif
 }

@@ -1,14 +1,12 @@
 #pragma once
 
-// The Windows side of RunProcess.h and ChildProcess.h: programs started with
-// CreateProcessW, their output through inherited handles.
+// The Windows side of ChildProcess.h: programs started with CreateProcessW,
+// their output through inherited handles.
 
-#include "common/OutputLines.h"
 #include "common/TempDir.h"
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,13 +26,9 @@ inline std::wstring CommandLine(const std::vector<std::string>& arguments) {
     line += L'"';
     std::size_t backslashes = 0;
     for (wchar_t c : Wide(argument)) {
-      if (c == L'\\') {
-        ++backslashes;
-        continue;
-      }
-      line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-      backslashes = 0;
-      line += c;
+      // Backslashes before a quote are doubled, and one more escapes the quote.
+      if (c != L'\\') line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\') += c;
+      backslashes = c == L'\\' ? backslashes + 1 : 0;
     }
     line.append(2 * backslashes, L'\\');
     line += L'"';
@@ -60,12 +54,9 @@ inline HANDLE StartProcess(const std::vector<std::string>& arguments, HANDLE out
 }
 
 inline int WaitForExit(HANDLE process) {
-  DWORD code = static_cast<DWORD>(-1);
-  if (process == nullptr || WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(process, &code)) {
-    return -1;
-  }
-  return static_cast<int>(code);
+  DWORD code = 0;
+  const bool ended = process != nullptr && WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0;
+  return ended && GetExitCodeProcess(process, &code) ? static_cast<int>(code) : -1;
 }
 
 inline HANDLE InheritableFile(const std::string& path) {
@@ -74,25 +65,16 @@ inline HANDLE InheritableFile(const std::string& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-struct ProcessResult {
-  int Status = -1;  // the exit status; -1 when the program did not exit normally
-  std::string Out;
-  std::string Err;
-};
-
 inline ProcessResult RunProcess(const std::vector<std::string>& arguments) {
   const TempDir dir;
   const std::string out = dir.File("out"), err = dir.File("err");
   const HANDLE outFile = InheritableFile(out), errFile = InheritableFile(err);
   const HANDLE process = StartProcess(arguments, outFile, errFile);
-  ProcessResult result;
-  result.Status = WaitForExit(process);
+  const int status = WaitForExit(process);
   if (process != nullptr) CloseHandle(process);
   CloseHandle(outFile);
   CloseHandle(errFile);
-  result.Out = ReadFile(out);
-  result.Err = ReadFile(err);
-  return result;
+  return {status, ReadFile(out), ReadFile(err)};
 }
 
 class ChildProcess : public OutputLines<ChildProcess> {

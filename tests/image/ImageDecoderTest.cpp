@@ -134,10 +134,9 @@ TEST(ImageDecoder, StaysInsideAnyBytesAndAcceptsOnlySoundImages) {
     std::vector<std::string> phones(between(0, 8));
     for (std::string& phone : phones) phone = between(0, 2) ? text() : "";
     std::vector<ImageEvent> events(between(0, 6));
-    for (ImageEvent& e : events) {
+    for (ImageEvent& e : events)
       e = {std::int32_t(between(0, 255)), between(0, 1) == 1, std::int32_t(between(0, 65535)),
            std::uint8_t(between(0, (1u << phones.size()) - 1)), text()};
-    }
     const Bytes sound = EncodeImage({phones, events});
     const ImageDecodeResult result = Decode(sound);
     ASSERT_TRUE(result.Ok) << result.Defect;
@@ -145,9 +144,8 @@ TEST(ImageDecoder, StaysInsideAnyBytesAndAcceptsOnlySoundImages) {
 
     EXPECT_FALSE(Decode(Bytes(sound.begin(), sound.begin() + between(0, sound.size() - 1))).Ok);
     Bytes mutated = sound;
-    for (std::size_t n = between(1, 4); n > 0; --n) {
+    for (std::size_t n = between(1, 4); n > 0; --n)
       mutated[between(0, sound.size() - 1)] = std::uint8_t(between(0, 255));
-    }
     if (between(0, 1)) mutated.back() = Checksum(mutated.data(), mutated.size() - 1);
     expectSoundIfAccepted(mutated);
     for (int i = 0; i < 2; ++i) {

@@ -50,6 +50,14 @@ TEST(ParseIP, AddressTexts) {
   }
 }
 
+// Every record starts out as junk, to show it is cleared.
+template <typename Record>
+Record Junk() {
+  Record record;
+  std::memset(&record, 0x5A, sizeof record);
+  return record;
+}
+
 void OpenTo(CRPCInterface& rpc, const UdpPeer& gateway, int tries = 3, std::uint32_t timeout = 100) {
   rpc.AddressText = gateway.Address();
   rpc.Tries = tries;
@@ -165,8 +173,7 @@ TEST(RpcGatewayInfo, FieldsAreFilledAsFarAsThePayloadReaches) {
     UdpPeer gateway(UdpPeer::Answering(payload));
     CRPCInterface rpc;
     OpenTo(rpc, gateway);
-    GatewayInfo info;
-    std::memset(&info, 0x33, sizeof info);
+    GatewayInfo info = Junk<GatewayInfo>();
     ASSERT_EQ(rpc.ReadGatewayInfo(info), 0) << size;
     Bytes expected(sizeof info);
     for (std::size_t i = 0; i + 1 < expected.size(); ++i)
@@ -192,16 +199,9 @@ struct UnitLink {
 };
 
 // What an operation returned, its status, and the other fields of its
-// record as text. Every record starts out as junk, to show it is cleared.
+// record as text.
 using Outcome = std::tuple<int, std::int32_t, std::string>;
 using Operation = Outcome (*)(CModbus&);
-
-template <typename Record>
-Record Junk() {
-  Record record;
-  std::memset(&record, 0x5A, sizeof record);
-  return record;
-}
 
 MbBlock BlockOf(std::uint32_t address, const Bytes& data) {
   MbBlock block = Junk<MbBlock>();
@@ -319,9 +319,8 @@ TEST(Modbus, SilenceAndAbortKeepTheTransportResult) {
     UnitLink silent(std::nullopt, 20);
     for (int result : {-1, -2}) {
       silent.Rpc.Abort = result == -2;
-      const Outcome outcome = run(silent.Client);
-      EXPECT_EQ(std::get<0>(outcome), result);
-      EXPECT_EQ(std::get<1>(outcome), MbNoReply);
+      const auto [returned, status, fields] = run(silent.Client);
+      EXPECT_EQ(std::pair(returned, status), std::pair(result, std::int32_t{MbNoReply}));
     }
   }
 }

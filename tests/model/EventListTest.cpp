@@ -55,10 +55,8 @@ TEST(EventList, RemoveHandsTheEventBackAndShiftsTheRest) {
   const std::unique_ptr<CEvent> b = std::move(taken.Event);  // the caller's from now on
   ASSERT_EQ(b.get(), removed);
   EXPECT_EQ(Texts(list), (std::vector<std::string>{"a", "c"}));
-  EXPECT_EQ(b->Text, "b");
   const CEventList::Removal none = list.Remove(b.get());
-  EXPECT_EQ(none.Index, -1);
-  EXPECT_EQ(none.Event, nullptr);
+  EXPECT_EQ(std::pair(none.Index, none.Event.get()), std::pair(-1, static_cast<CEvent*>(nullptr)));
   EXPECT_THROW(list.Get(2), std::out_of_range);
 }
 

@@ -41,10 +41,8 @@ TEST(IniFileReading, LinesBlanksCommentsAndSections) {
     EXPECT_EQ(ini.ValueExists(c.section, c.key), c.expected != nullptr) << c.name;
   }
   const CIniFile ini = Parse("[Empty]\n[Bare]\njust text\n[Keyed]\nk=v\n[Last]");
-  EXPECT_FALSE(ini.SectionExists("Empty"));
-  EXPECT_TRUE(ini.SectionExists("Bare"));
-  EXPECT_TRUE(ini.SectionExists("keyed"));
-  EXPECT_FALSE(ini.SectionExists("Last"));
+  const std::pair<const char*, bool> sections[] = {{"Empty", false}, {"Bare", true}, {"keyed", true}, {"Last", false}};
+  for (const auto& [name, exists] : sections) EXPECT_EQ(ini.SectionExists(name), exists) << name;
 }
 
 // Read through a file: a value the rule refuses gives the default.

@@ -25,10 +25,8 @@ using testing::WriteFile;
 // The eight phone sections, phone 0 holding `number0`.
 std::string PhoneSections(const std::string& number0 = "") {
   std::string text;
-  for (int i = 0; i < 8; ++i) {
-    text += "[Phone" + std::to_string(i) + "]\r\nNumber=" + (i ? "" : number0);
-    text += "\r\nComment=\r\n\r\n";
-  }
+  for (int i = 0; i < 8; ++i)
+    text += "[Phone" + std::to_string(i) + "]\r\nNumber=" + (i ? "" : number0) + "\r\nComment=\r\n\r\n";
   return text;
 }
 
