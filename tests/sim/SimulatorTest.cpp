@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "common/TempDir.h"
 #include "common/UdpPeer.h"
@@ -111,14 +112,69 @@ TEST(Simulator, AnswersEachFunction) {
   }
 }
 
+// Each unit behind the gateway keeps its own image.
 TEST(Simulator, AssemblesTheImageFromBlockWrites) {
-  Running sim;
+  SimulatorOptions options;
+  options.Units = {options.Unit(1), options.Unit(2)};
+  Running sim(options);
   std::uint16_t sequence = 100;
-  for (const auto& [address, data] : std::initializer_list<std::pair<std::uint32_t, std::string>>{
-           {0x8004, "EFGH"}, {0x8000, "ABCD"}, {0x800A, "XY"}, {0x7000, "no"}, {0x8001, "b"}})
-    ASSERT_FALSE(sim.Exchange(ModbusRequest(++sequence, WriteBlockFrame(1, address, data))).empty());
-  EXPECT_EQ(sim.Simulator.ReceivedImage(), Bytes({'A', 'b', 'C', 'D', 'E', 'F', 'G', 'H', 0xFF, 0xFF, 'X', 'Y'}));
+  for (const auto& [unit, address, data] : std::initializer_list<std::tuple<std::uint8_t, std::uint32_t, std::string>>{
+           {1, 0x8004, "EFGH"}, {2, 0x8000, "2"}, {1, 0x8000, "ABCD"}, {1, 0x800A, "XY"}, {1, 0x7000, "no"}, {1, 0x8001, "b"}})
+    ASSERT_FALSE(sim.Exchange(ModbusRequest(++sequence, WriteBlockFrame(unit, address, data))).empty());
+  const Bytes first = {'A', 'b', 'C', 'D', 'E', 'F', 'G', 'H', 0xFF, 0xFF, 'X', 'Y'};
+  EXPECT_EQ(sim.Simulator.ReceivedImage(), first);
+  EXPECT_EQ(sim.Simulator.ReceivedImage(1), first);
+  EXPECT_EQ(sim.Simulator.ReceivedImage(2), Bytes{'2'});
   EXPECT_EQ(sim.Simulator.BlockAddresses(), (std::vector<std::uint32_t>{0x8004, 0x8000, 0x800A, 0x8001}));
+  EXPECT_EQ(sim.Simulator.BlockAddresses(2), std::vector<std::uint32_t>{0x8000});
+  EXPECT_TRUE(sim.Simulator.ReceivedImage(3).empty() && sim.Simulator.BlockAddresses(3).empty());
+  EXPECT_EQ(sim.Simulator.UnitAddresses(), (std::vector<std::uint8_t>{1, 2}));
+}
+
+TEST(Simulator, RefusesAUnitListedTwice) {
+  SimulatorOptions options;
+  options.Port = 0;
+  options.Units = {options.Unit(3), options.Unit(4), options.Unit(3)};
+  CSimulator simulator(options);
+  std::string error;
+  EXPECT_FALSE(simulator.Start(&error));
+  EXPECT_EQ(error, "unit 3 is listed twice");
+}
+
+// Loadings of units behind one gateway must take turns on its serial line;
+// one that goes on after another unit's loading requests came in counts as
+// an overlap. Every request here is answered.
+TEST(Simulator, CountsLoadingsThatShareTheLine) {
+  using Requests = std::vector<std::pair<std::uint8_t, std::uint8_t>>;  // unit, function
+  auto whole = [](std::uint8_t unit) { return Requests{{unit, 0x23}, {unit, 0x33}, {unit, 0x34}, {unit, 0x35}, {unit, 0x26}}; };
+  auto then = [](Requests a, const Requests& b) { a.insert(a.end(), b.begin(), b.end()); return a; };
+  const struct {
+    const char* Name;
+    Requests Sent;
+    unsigned Overlaps;
+  } cases[] = {
+      {"one after another", then(whole(1), whole(2)), 0},
+      {"a failed loading, another, the retry", then(then({{1, 0x23}, {1, 0x33}, {1, 0x34}}, whole(2)), whole(1)), 0},
+      {"asking who a unit is meanwhile", {{1, 0x23}, {1, 0x33}, {2, 0x11}, {1, 0x34}, {1, 0x26}}, 0},
+      {"after the first is back in run mode", {{1, 0x23}, {1, 0x26}, {2, 0x33}, {1, 0x33}}, 0},
+      {"a whole loading within another", then(then({{1, 0x23}}, whole(2)), {{1, 0x33}}), 1},
+      {"taking turns", {{1, 0x23}, {2, 0x23}, {1, 0x33}, {2, 0x33}, {1, 0x34}}, 3},
+      {"a block to the other", {{1, 0x33}, {2, 0x34}, {1, 0x35}}, 1},
+      {"the other's run mode", {{1, 0x33}, {1, 0x34}, {2, 0x26}, {1, 0x26}}, 1},
+  };
+  for (const auto& c : cases) {
+    SimulatorOptions options;
+    options.Units = {options.Unit(1), options.Unit(2)};
+    Running sim(options);
+    std::uint16_t sequence = 0;
+    for (const auto& [unit, function] : c.Sent) {
+      const Bytes frame = function == 0x34 ? WriteBlockFrame(unit, 0x8000, "ab") : Bytes{unit, function};
+      ASSERT_FALSE(sim.Exchange(ModbusRequest(++sequence, frame)).empty()) << c.Name << ' ' << sequence;
+    }
+    EXPECT_EQ(sim.Simulator.Overlaps(), c.Overlaps) << c.Name;
+    std::lock_guard lock(sim.Mutex);
+    EXPECT_EQ(std::ranges::count_if(sim.Log, [](auto& l) { return l.starts_with("overlap: unit "); }), c.Overlaps) << c.Name;
+  }
 }
 
 Bytes Boot(std::uint16_t sequence) { return ModbusRequest(sequence, {0x01, 0x23}); }
@@ -163,6 +219,26 @@ TEST(Simulator, EachFault) {
       {"stale", [](auto& o) { o.StaleReplies = true; }, {Boot(0), Boot(1)},
        {GatewayReply(0xFFFF, {}), Booted(0), GatewayReply(0, WithCrc({0x01, 0x23, 0x01})), Booted(1)}},
       {"foreign port", [](auto& o) { o.ForeignPortReplies = true; }, {Boot(1)}, {Booted(1), Booted(1)}, 1},
+      // Each unit answers for itself, with its own faults; unit 3 is absent.
+      {"units of their own",
+       [](auto& o) {
+         o.Units = {o.Unit(1), o.Unit(2), o.Unit(4)};
+         o.Units[1].NoIdentifier = true;
+         o.Units[1].BusyWrites = 1;
+         o.Units[2].DropRate = 1.0;
+       },
+       {ModbusRequest(1, {0x01, 0x11}), ModbusRequest(2, {0x02, 0x11}), ModbusRequest(3, {0x03, 0x11}),
+        ModbusRequest(4, {0x04, 0x11}), ModbusRequest(5, WriteBlockFrame(2, 0x8000, "ok")), ModbusRequest(6, write)},
+       {GatewayReply(1, WithCrc({0x01, 0x11, 0x13, 'S', 'M', 'S', '-', 'A', 'U', ' ', 'S', 'I', 'M', ' ', '1', '.', '0',
+                                 '0', ' ', '#', '1', 0x00})),
+        GatewayReply(2, WithCrc({0x02, 0x91, 0x01})), GatewayReply(5, WithCrc({0x02, 0xB4, 0x06})),
+        GatewayReply(6, WithCrc({0x01, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}))}},
+      {"units with delays of their own",
+       [](auto& o) {
+         o.Units = {o.Unit(1), o.Unit(2)};
+         o.Units[0].ReplyDelay = std::chrono::milliseconds(300);
+       },
+       {Boot(1), ModbusRequest(2, {0x02, 0x23})}, {GatewayReply(2, WithCrc({0x02, 0x23, 0x01})), Booted(1)}},
   };
   for (const auto& c : cases) {
     SimulatorOptions options;
