@@ -24,6 +24,7 @@ std::function<int()> SetupCheck(CLI::App& app);
 std::function<int()> SetupExport(CLI::App& app);
 std::function<int()> SetupDump(CLI::App& app);
 std::function<int()> SetupLoad(CLI::App& app);
+std::function<int()> SetupProbe(CLI::App& app);
 std::function<int()> SetupSimulate(CLI::App& app);
 std::function<int()> SetupFleet(CLI::App& app);
 
