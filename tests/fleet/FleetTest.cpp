@@ -124,10 +124,10 @@ TEST(FleetPlan, RefusalsNameTheirLines) {
   };
   for (const auto& c : cases) {
     testing::WriteFile(dir.File("plan.csv"), c.Bytes);
-    const Plan plan = ReadPlan(dir.File("plan.csv"), c.Force);
+    const Plan plan = ReadPlan(dir.File("plan.csv"), c.Force ? ImageCheck::AcceptDamaged : ImageCheck::Strict);
     EXPECT_EQ(ProblemTexts(plan), c.Problems) << c.Bytes;
   }
-  const Plan missing = ReadPlan(dir.File("none.csv"), false);
+  const Plan missing = ReadPlan(dir.File("none.csv"), ImageCheck::Strict);
   EXPECT_EQ(ProblemTexts(missing), Texts{"0: cannot read the plan: no such file"});
 }
 
@@ -147,8 +147,8 @@ struct Gateway {
   sim::CSimulator Unit;
 };
 
-std::string Received(const Gateway& gateway) {
-  const std::vector<std::uint8_t> bytes = gateway.Unit.ReceivedImage();
+std::string Received(const Gateway& gateway, std::uint8_t unit = 1) {
+  const std::vector<std::uint8_t> bytes = gateway.Unit.ReceivedImage(unit);
   return std::string(bytes.begin(), bytes.end());
 }
 
@@ -157,7 +157,7 @@ Plan SitePlan(const testing::TempDir& dir, const Texts& rows) {
   std::string csv = "name,gateway,unit,image\n";
   for (std::size_t i = 0; i < rows.size(); ++i) csv += "u" + std::to_string(i) + "," + rows[i] + "\n";
   testing::WriteFile(dir.File("plan.csv"), csv);
-  Plan plan = ReadPlan(dir.File("plan.csv"), true);
+  Plan plan = ReadPlan(dir.File("plan.csv"), ImageCheck::AcceptDamaged);
   EXPECT_EQ(ProblemTexts(plan), Texts{});
   return plan;
 }
@@ -179,29 +179,36 @@ Texts OutcomeTexts(const std::vector<UnitOutcome>& outcomes) {
   return texts;
 }
 
-// Every gateway gets its own image; failing units, retried or not, hold
-// none of the others up.
-TEST(FleetRun, LoadsEveryGatewayAndGoesOnPastFailures) {
+// Every unit gets its own image, the units behind one gateway in turn;
+// failing units, retried or not, hold none of the others up.
+TEST(FleetRun, LoadsEveryUnitAndGoesOnPastFailures) {
   testing::TempDir dir;
   for (int i = 0; i < 3; ++i) testing::WriteFile(dir.File("i" + std::to_string(i) + ".bin"), Pattern(100 + 50 * i, i));
-  const Gateway a("SIM 1"), b("SIM 2"), c("SIM 3");
-  const Gateway refusing("SIM 4", [](auto& o) { o.ModeSwitchException = true; });
-  const Gateway busy("SIM 5", [](auto& o) { o.BusyWrites = std::numeric_limits<unsigned>::max(); });
+  const Gateway a("A", [](auto& o) { o.Units = {o.Unit(1), o.Unit(2)}; });
+  const Gateway b("B", [](auto& o) { o.Units = {o.Unit(1), o.Unit(7)}; });
+  const Gateway c("C");
+  const Gateway refusing("R", [](auto& o) { o.ModeSwitchException = true; });
+  const Gateway busy("X", [](auto& o) { o.BusyWrites = std::numeric_limits<unsigned>::max(); });
   const testing::UdpPeer silent;
   const Plan plan = SitePlan(dir, {a.Address() + ",1,i0.bin", refusing.Address() + ",1,i0.bin",
                                    b.Address() + ",1,i1.bin", silent.Address() + ",1,i0.bin",
-                                   busy.Address() + ",1,i0.bin", c.Address() + ",1,i2.bin"});
+                                   busy.Address() + ",1,i0.bin", c.Address() + ",1,i2.bin",
+                                   a.Address() + ",2,i1.bin", b.Address() + ",7,i2.bin"});
   FleetSettings settings = Fast();
   settings.Jobs = 2;
   settings.Retries = 1;
   settings.Deadline = 1500ms;
   CFleetRun run(plan, settings);
   const std::vector<UnitOutcome> outcomes = run.Run();
-  EXPECT_EQ(OutcomeTexts(outcomes), (Texts{"loaded done SIM 1>SIM 1 1", "failed boot SIM 4> 2", "loaded done SIM 2>SIM 2 1",
-                                           "failed connect > 2", "failed upload SIM 5> 2 late", "loaded done SIM 3>SIM 3 1"}));
-  EXPECT_EQ(Received(a), Pattern(100, 0));
-  EXPECT_EQ(Received(b), Pattern(150, 1));
+  EXPECT_EQ(OutcomeTexts(outcomes), (Texts{"loaded done A #1>A #1 1", "failed boot R> 2", "loaded done B #1>B #1 1",
+                                           "failed connect > 2", "failed upload X> 2 late", "loaded done C>C 1",
+                                           "loaded done A #2>A #2 1", "loaded done B #7>B #7 1"}));
+  EXPECT_EQ(Received(a, 1), Pattern(100, 0));
+  EXPECT_EQ(Received(a, 2), Pattern(150, 1));
+  EXPECT_EQ(Received(b, 1), Pattern(150, 1));
+  EXPECT_EQ(Received(b, 7), Pattern(200, 2));
   EXPECT_EQ(Received(c), Pattern(200, 2));
+  EXPECT_EQ(a.Unit.Overlaps() + b.Unit.Overlaps(), 0u);
 }
 
 // Waits for a number of units to reach their first step.
@@ -332,6 +339,38 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   EXPECT_NE(report.find("\"name\": \"north\", \"gateway\": \"" + a.Address() + "\""), std::string::npos) << report;
   const std::size_t loaded = report.find("\"result\": \"loaded\"");
   EXPECT_NE(report.find("\"result\": \"loaded\"", loaded + 1), std::string::npos) << report;
+}
+
+// A probe reads the plan but no image, and changes no unit's mode.
+TEST(CmdFleet, ProbesEveryRowOfAPlan) {
+  testing::TempDir dir;
+  const Gateway a("A", [](auto& o) { o.Units = {o.Unit(1), o.Unit(2)}; });
+  const testing::UdpPeer silent;
+  const std::string header = "name,gateway,unit,image\n";
+  const std::string site = "one," + a.Address() + ",1,none.bin\n," + a.Address() + ",2,none.bin\n";
+  const struct {
+    std::string Rows;
+    int Status;
+    Texts Lines;  // in any order: the gateways answer side by side
+  } cases[] = {
+      {site, 0, {a.Address() + ": gateway \"UDP GATEWAY SIM\" at 127.0.0.1", "one: identifier \"A #1\"",
+                 a.Address() + "/2: identifier \"A #2\""}},
+      {site + "," + a.Address() + ",3,none.bin\n," + silent.Address() + ",1,none.bin\n", 1,
+       {a.Address() + ": gateway \"UDP GATEWAY SIM\" at 127.0.0.1", "one: identifier \"A #1\"",
+        a.Address() + "/2: identifier \"A #2\"", a.Address() + "/3: no reply",
+        silent.Address() + ": no reply from the gateway", silent.Address() + "/1: not asked: the gateway did not answer"}},
+  };
+  for (const auto& c : cases) {
+    testing::WriteFile(dir.File("plan.csv"), header + c.Rows);
+    int status = -1;
+    Texts lines = RunFleet({dir.File("plan.csv"), "--probe", "--tries", "1", "--timeout", "100"}, status);
+    EXPECT_EQ(status, c.Status) << c.Rows;
+    std::ranges::sort(lines);
+    Texts expected = c.Lines;
+    std::ranges::sort(expected);
+    EXPECT_EQ(lines, expected);
+  }
+  EXPECT_TRUE(a.Unit.ReceivedImage(1).empty() && a.Unit.ReceivedImage(2).empty());
 }
 
 // Ctrl+C and SIGTERM end every loading in flight, mark the rest and warn.
