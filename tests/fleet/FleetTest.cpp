@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "common/ChildProcess.h"
 #include "common/TempDir.h"
@@ -87,6 +88,9 @@ TEST(FleetPlan, ReadsWhatSpreadsheetsWrite) {
   EXPECT_EQ(std::tie(plan.Rows[0].ImagePath, plan.Rows[0].GatewayKey), std::make_tuple("/site/a.bin", "10.0.0.1:1122"));
   EXPECT_EQ(std::tie(plan.Rows[1].ImagePath, plan.Rows[1].GatewayKey), std::make_tuple("/abs/b.bin", "10.0.0.1:1122"));
   EXPECT_EQ(plan.Rows[0].Label(), "10.0.0.1/1");
+  const Plan sample = ReadPlan(SMSCONF_SOURCE_DIR "/examples/site/plan.csv", ImageCheck::Strict);
+  EXPECT_EQ(ProblemTexts(sample), Texts{});
+  EXPECT_EQ(sample.Rows.size(), 4u);
 }
 
 TEST(FleetPlan, RefusalsNameTheirLines) {
@@ -112,11 +116,13 @@ TEST(FleetPlan, RefusalsNameTheirLines) {
       // One gateway, however it is written; the second row is named, with the first.
       {header + "10.0.0.1,3,good.bin\n10.0.0.2,3,good.bin\n10.0.0.1:1122,3,good.bin\n",
        {"4: unit 3 of gateway 10.0.0.1:1122 is already on line 2"}},
-      {header + "10.0.0.1,1,missing.bin\n10.0.0.1,2,large.bin\n10.0.0.1,3,damaged.bin\n10.0.0.1,4,damaged.bin\n",
+      {header + "10.0.0.1,1,missing.bin\n10.0.0.1,2,large.bin\n10.0.0.1,3,damaged.bin\n10.0.0.1,4,damaged.bin\n"
+                "10.0.0.1,0,good.bin\n",
        {"2: image \"missing.bin\": cannot read it: no such file",
         "3: image \"large.bin\" is larger than the unit's 65536 bytes",
         "4: image \"damaged.bin\" is damaged: offset 0: signature 0x0700 is not 0x7331; --force sends it anyway",
-        "5: image \"damaged.bin\" is damaged: offset 0: signature 0x0700 is not 0x7331; --force sends it anyway"}},
+        "5: image \"damaged.bin\" is damaged: offset 0: signature 0x0700 is not 0x7331; --force sends it anyway",
+        "6: unit \"0\" is not a number from 1 to 254"}},
       {header + "10.0.0.1,3,damaged.bin\n", {}, true},
       {header + "10.0.0.1,1,\"good.bin\n", {"2: a quoted field is not closed", "2: image \"good.bin\n\": cannot read it: no such file"}},
       {"gateway,unit,image\n10.0.0.1,1,\xF0\x9F\x98\x80.bin\n",
@@ -189,11 +195,13 @@ TEST(FleetRun, LoadsEveryUnitAndGoesOnPastFailures) {
   const Gateway c("C");
   const Gateway refusing("R", [](auto& o) { o.ModeSwitchException = true; });
   const Gateway busy("X", [](auto& o) { o.BusyWrites = std::numeric_limits<unsigned>::max(); });
+  const Gateway unconfirming("U", [](auto& o) { o.InvalidFinishReply = true; });
   const testing::UdpPeer silent;
   const Plan plan = SitePlan(dir, {a.Address() + ",1,i0.bin", refusing.Address() + ",1,i0.bin",
                                    b.Address() + ",1,i1.bin", silent.Address() + ",1,i0.bin",
                                    busy.Address() + ",1,i0.bin", c.Address() + ",1,i2.bin",
-                                   a.Address() + ",2,i1.bin", b.Address() + ",7,i2.bin"});
+                                   a.Address() + ",2,i1.bin", b.Address() + ",7,i2.bin",
+                                   unconfirming.Address() + ",1,i0.bin"});
   FleetSettings settings = Fast();
   settings.Jobs = 2;
   settings.Retries = 1;
@@ -202,7 +210,8 @@ TEST(FleetRun, LoadsEveryUnitAndGoesOnPastFailures) {
   const std::vector<UnitOutcome> outcomes = run.Run();
   EXPECT_EQ(OutcomeTexts(outcomes), (Texts{"loaded done A #1>A #1 1", "failed boot R> 2", "loaded done B #1>B #1 1",
                                            "failed connect > 2", "failed upload X> 2 late", "loaded done C>C 1",
-                                           "loaded done A #2>A #2 1", "loaded done B #7>B #7 1"}));
+                                           "loaded done A #2>A #2 1", "loaded done B #7>B #7 1",
+                                           "unconfirmed done U>U 1"}));
   EXPECT_EQ(Received(a, 1), Pattern(100, 0));
   EXPECT_EQ(Received(a, 2), Pattern(150, 1));
   EXPECT_EQ(Received(b, 1), Pattern(150, 1));
@@ -254,6 +263,20 @@ TEST(FleetRun, AbortEndsEveryLoadingInFlightAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - aborted, 2s);
   EXPECT_EQ(OutcomeTexts(outcomes), (Texts{"aborted connect > 1", "not-started  > 0", "aborted connect > 1",
                                            "not-started  > 0"}));
+
+  // A probe of the same: the gateways' requests are under way once it has run a while.
+  CFleetRun probe(plan, settings);
+  std::vector<ProbeUnit> answers;
+  std::thread prober([&] { answers = probe.Probe(); });
+  std::this_thread::sleep_for(200ms);
+  const auto stopped = std::chrono::steady_clock::now();
+  probe.Abort();
+  prober.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+  std::vector<ProbeOutcome> ends;
+  for (const ProbeUnit& answer : answers) ends.push_back(answer.Outcome);
+  EXPECT_EQ(ends, (std::vector<ProbeOutcome>{ProbeOutcome::Aborted, ProbeOutcome::Aborted, ProbeOutcome::Aborted,
+                                             ProbeOutcome::NotAsked}));
 }
 
 TEST(FleetReport, TableAndJsonSayTheSame) {
@@ -310,8 +333,9 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   testing::WriteFile(dir.File("good.bin"), ExportedImage);
   testing::WriteFile(dir.File("damaged.bin"), Pattern(300, 0));
   const Gateway a("SIM A"), b("SIM B");
+  const testing::UdpPeer silent;
   testing::WriteFile(dir.File("plan.csv"), "name;gateway;unit;image\nnorth;" + a.Address() + ";1;good.bin\n;" +
-                                               b.Address() + ";1;damaged.bin\n");
+                                               b.Address() + ";1;damaged.bin\nsouth;" + silent.Address() + ";1;good.bin\n");
   int status = -1;
   Texts lines = RunFleet({dir.File("plan.csv"), "--tries", "5"}, status);
   EXPECT_EQ(status, 2);
@@ -319,8 +343,9 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
                                                 "0x7331; --force sends it anyway"));
   EXPECT_EQ(Received(a), "");  // nothing sent for a refused plan
 
-  lines = RunFleet({dir.File("plan.csv"), "--tries", "5", "--force", "--report", dir.File("report.json")}, status);
-  EXPECT_EQ(status, 0);
+  // A unit that fails holds none of the others up, and fails the run.
+  lines = RunFleet({dir.File("plan.csv"), "--tries", "2", "--force", "--report", dir.File("report.json")}, status);
+  EXPECT_EQ(status, 1);
   EXPECT_EQ(Received(a), ExportedImage);
   EXPECT_EQ(Received(b), Pattern(300, 0));
   const std::string other = b.Address() + "/1: ";
@@ -330,8 +355,10 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   }
   EXPECT_TRUE(Has(lines, "warning: " + dir.File("plan.csv") + ":3: image \"damaged.bin\": offset 0: signature 0x0700 "
                                                                 "is not 0x7331; sent anyway (--force)"));
-  ASSERT_GE(lines.size(), 3u);
-  const Texts summary(lines.end() - 3, lines.end());
+  ASSERT_GE(lines.size(), 4u);
+  const Texts summary(lines.end() - 4, lines.end());
+  EXPECT_TRUE(summary[3].starts_with("south  " + silent.Address())) << summary[3];
+  EXPECT_NE(summary[3].find("  failed at connect "), std::string::npos) << summary[3];
   EXPECT_TRUE(summary[0].starts_with("name ")) << summary[0];
   EXPECT_TRUE(summary[1].starts_with("north  " + a.Address())) << summary[1];
   EXPECT_NE(summary[1].find("  1     SIM "), std::string::npos) << summary[1];
@@ -339,6 +366,7 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   EXPECT_NE(report.find("\"name\": \"north\", \"gateway\": \"" + a.Address() + "\""), std::string::npos) << report;
   const std::size_t loaded = report.find("\"result\": \"loaded\"");
   EXPECT_NE(report.find("\"result\": \"loaded\"", loaded + 1), std::string::npos) << report;
+  EXPECT_NE(report.find("\"result\": \"failed\", \"step\": \"connect\""), std::string::npos) << report;
 }
 
 // A probe reads the plan but no image, and changes no unit's mode.
