@@ -9,6 +9,7 @@
 #include "fleet/FleetRun.h"
 #include "fleet/Plan.h"
 #include "limits/Limits.h"
+#include "loading/Probe.h"
 #include "link/UdpSocket.h"
 #include "loading/ThreadConfigLoading.h"
 #include "text/Cp1251.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,7 +42,9 @@ constexpr double MillisecondsPerSecond = 1000;
 
 constexpr std::size_t BarWidth = 20;
 constexpr std::uint32_t FullBar = 100;
-constexpr std::size_t LongestLiveLabel = 32;  // a live line must not wrap, or the redraw miscounts
+constexpr std::size_t LongestLiveLabel = 32;  // bytes; a live line must not wrap, or the redraw miscounts
+constexpr unsigned char Utf8Continuation = 0x80;
+constexpr unsigned char Utf8ContinuationMask = 0xC0;
 
 constexpr const char* Red = "\x1b[31m";
 constexpr const char* Green = "\x1b[32m";
@@ -56,6 +60,7 @@ struct FleetOptions {
   int Tries = limits::DefaultTries;
   int Timeout = limits::DefaultTimeoutMs;
   bool NoColor = false;
+  bool Probe = false;
 };
 
 void PrintError(const std::string& utf8) { std::fprintf(stderr, "%s\n", utf8.c_str()); }
@@ -98,6 +103,16 @@ class FleetDisplay : public fleet::FleetObserver {
     Redraw(line + "\n");
   }
 
+  void ProbedGateway(const std::string& gateway, const ProbeGateway& answer) override {
+    const std::lock_guard guard(Lock);
+    Print(text::Cp1251ToTerminal(gateway) + ": " + text::Cp1251ToTerminal(DescribeProbe(answer)) + "\n");
+  }
+
+  void ProbedUnit(std::size_t unit, const ProbeUnit& answer) override {
+    const std::lock_guard guard(Lock);
+    Print(Label(unit) + ": " + text::Cp1251ToTerminal(DescribeProbe(answer)) + "\n");
+  }
+
   // Clears the live lines before the summary.
   void End() {
     const std::lock_guard guard(Lock);
@@ -132,7 +147,12 @@ class FleetDisplay : public fleet::FleetObserver {
     out += scrolled;
     for (const auto& [unit, live] : Live) {
       std::string label = Label(unit);
-      if (label.size() > LongestLiveLabel) label = label.substr(0, LongestLiveLabel);
+      if (label.size() > LongestLiveLabel) {
+        // Cut before a whole character: never inside a UTF-8 sequence.
+        std::size_t cut = LongestLiveLabel;
+        while (cut > 0 && (static_cast<unsigned char>(label[cut]) & Utf8ContinuationMask) == Utf8Continuation) --cut;
+        label.resize(cut);
+      }
       out += label + "  " + live.Step + (live.Percent ? "  " + Bar(*live.Percent) : std::string()) + "\n";
     }
     Drawn = Live.size();
@@ -160,8 +180,9 @@ bool Refused(const std::string& path, const fleet::Plan& plan) {
   if (!plan.Problems.empty()) return true;
   std::map<std::string, bool> warned;
   for (const fleet::PlanRow& row : plan.Rows) {
-    const LoadingVerdict& verdict = plan.Images.at(row.ImagePath).Verdict;
-    if (verdict.Defect.empty() || warned[row.ImagePath]) continue;
+    const auto image = plan.Images.find(row.ImagePath);
+    if (image == plan.Images.end() || image->second.Verdict.Defect.empty() || warned[row.ImagePath]) continue;
+    const LoadingVerdict& verdict = image->second.Verdict;
     warned[row.ImagePath] = true;
     PrintError("warning: " + path + ":" + std::to_string(row.Line) + ": image \"" + text::Cp1251ToUtf8(row.Image) +
                "\": " + verdict.Defect + "; sent anyway (--force)");
@@ -193,8 +214,38 @@ bool WriteReport(const std::string& path, const fleet::Plan& plan, const std::ve
   }
 }
 
+// Runs `work` on a thread of its own until it ends or the user stops the
+// program; then `abort` runs here and the work ends. True when stopped.
+bool RunUntilStopped(WakeUp& watch, const std::function<void()>& work, const std::function<void()>& abort) {
+  std::thread worker;
+  // The user's stop must reach this thread, never the loadings' socket calls.
+  watch.StartShielded([&] {
+    worker = std::thread([&] {
+      work();
+      WakeUp::Notify(RunEnded);
+    });
+  });
+  const bool interrupted = watch.Wait() == WakeUp::Interrupted;
+  if (interrupted) abort();
+  worker.join();
+  return interrupted;
+}
+
+int ProbePlan(WakeUp& watch, fleet::CFleetRun& run) {
+  std::vector<ProbeUnit> answers;
+  if (RunUntilStopped(watch, [&] { answers = run.Probe(); }, [&] { run.Abort(); })) {
+    PrintError("probe interrupted");
+    return ExitSignalBase + WakeUp::StopSignal();
+  }
+  const bool all = std::ranges::all_of(answers, [](const ProbeUnit& a) { return a.Outcome == ProbeOutcome::Answered; });
+  return all ? ExitOk : ExitFailure;
+}
+
 int RunFleet(const FleetOptions& options) {
-  const fleet::Plan plan = fleet::ReadPlan(options.Plan, options.Force);
+  const fleet::ImageCheck images = options.Probe   ? fleet::ImageCheck::Skip
+                                   : options.Force ? fleet::ImageCheck::AcceptDamaged
+                                                   : fleet::ImageCheck::Strict;
+  const fleet::Plan plan = fleet::ReadPlan(options.Plan, images);
   if (Refused(options.Plan, plan)) return ExitUsage;
 
   const SocketLibrary sockets;
@@ -207,17 +258,10 @@ int RunFleet(const FleetOptions& options) {
   const bool terminal = OutputIsTerminal();
   FleetDisplay display(plan, terminal, terminal && !options.NoColor);
   fleet::CFleetRun run(plan, Settings(options), &display);
+  if (options.Probe) return ProbePlan(watch, run);
+
   std::vector<UnitOutcome> outcomes;
-  std::thread runner;
-  watch.StartShielded([&] {
-    runner = std::thread([&] {
-      outcomes = run.Run();
-      WakeUp::Notify(RunEnded);
-    });
-  });
-  const bool interrupted = watch.Wait() == WakeUp::Interrupted;
-  if (interrupted) run.Abort();
-  runner.join();
+  const bool interrupted = RunUntilStopped(watch, [&] { outcomes = run.Run(); }, [&] { run.Abort(); });
   display.End();
 
   std::fputs(("\n" + fleet::SummaryTable(plan, outcomes)).c_str(), stdout);
@@ -273,6 +317,8 @@ std::function<int()> SetupFleet(CLI::App& app) {
       ->check(CLI::Range(limits::TimeoutMs.Min, limits::TimeoutMs.Max))
       ->capture_default_str();
   command->add_flag("--no-color", options->NoColor, "Never colour the results");
+  command->add_flag("--probe", options->Probe,
+                    "Only ask every gateway for its information and every unit for its identifier; send no image");
   return [options] { return RunFleet(*options); };
 }
 

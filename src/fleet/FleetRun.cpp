@@ -32,26 +32,35 @@ void FleetObserver::Finished(std::size_t, const UnitOutcome&, bool) {}
 CFleetRun::CFleetRun(const Plan& plan, FleetSettings settings, FleetObserver* observer)
     : Source(plan), Settings(std::move(settings)), Observer(observer != nullptr ? observer : &Quiet) {}
 
+void FleetObserver::ProbedGateway(const std::string&, const ProbeGateway&) {}
+void FleetObserver::ProbedUnit(std::size_t, const ProbeUnit&) {}
+
+void CFleetRun::Prepare() {
+  const std::lock_guard guard(Lock);
+  Outcomes.assign(Source.Rows.size(), {});
+  FinalSteps.assign(Source.Rows.size(), std::nullopt);
+  Answers.assign(Source.Rows.size(), {});
+  Queues.clear();
+  NextQueue = 0;
+  for (std::size_t row = 0; row < Source.Rows.size(); ++row) {
+    Answers[row].Unit = Source.Rows[row].Unit;
+    const std::string& key = Source.Rows[row].GatewayKey;
+    auto queue = std::ranges::find(Queues, key, &Queue::GatewayKey);
+    if (queue == Queues.end()) queue = Queues.insert(Queues.end(), Queue{key, {}});
+    queue->Units.push_back(row);
+  }
+}
+
 std::vector<UnitOutcome> CFleetRun::Run() {
-  {
-    const std::lock_guard guard(Lock);
-    Outcomes.assign(Source.Rows.size(), {});
-    FinalSteps.assign(Source.Rows.size(), std::nullopt);
-    Queues.clear();
-    NextQueue = 0;
-    for (std::size_t row = 0; row < Source.Rows.size(); ++row) {
-      const std::string& key = Source.Rows[row].GatewayKey;
-      auto queue = std::ranges::find(Queues, key, &Queue::GatewayKey);
-      if (queue == Queues.end()) queue = Queues.insert(Queues.end(), Queue{key, {}});
-      queue->Units.push_back(row);
-    }
-  }
-  const std::size_t workers = std::min(Queues.size(), static_cast<std::size_t>(std::max(Settings.Jobs, 1)));
-  {
-    std::vector<std::jthread> threads;
-    for (std::size_t i = 0; i < workers; ++i) threads.emplace_back([this] { ServeQueues(); });
-  }
+  Prepare();
+  ServeQueues(&CFleetRun::LoadQueue);
   return Outcomes;
+}
+
+std::vector<ProbeUnit> CFleetRun::Probe() {
+  Prepare();
+  ServeQueues(&CFleetRun::ProbeQueue);
+  return Answers;
 }
 
 void CFleetRun::Abort() {
@@ -62,25 +71,31 @@ void CFleetRun::Abort() {
   Changed.notify_all();
 }
 
-// Each worker takes the next gateway not yet begun, until none is left.
-void CFleetRun::ServeQueues() {
-  for (;;) {
-    Queue* queue = nullptr;
-    {
-      const std::lock_guard guard(Lock);
-      if (Aborted || NextQueue == Queues.size()) return;
-      queue = &Queues[NextQueue++];
-    }
-    LoadQueue(*queue);
+// At most Jobs workers; each takes the next gateway not yet begun, with a
+// transport of its own, until none is left.
+void CFleetRun::ServeQueues(QueueWork work) {
+  const std::size_t workers = std::min(Queues.size(), static_cast<std::size_t>(std::max(Settings.Jobs, 1)));
+  std::vector<std::jthread> threads;
+  for (std::size_t i = 0; i < workers; ++i) {
+    threads.emplace_back([this, work] {
+      for (;;) {
+        CRPCInterface rpc;
+        Queue* queue = nullptr;
+        {
+          const std::lock_guard guard(Lock);
+          if (Aborted || NextQueue == Queues.size()) return;
+          queue = &Queues[NextQueue++];
+          Transports.insert(&rpc);
+        }
+        (this->*work)(*queue, rpc);
+        const std::lock_guard guard(Lock);
+        Transports.erase(&rpc);
+      }
+    });
   }
 }
 
-void CFleetRun::LoadQueue(Queue& queue) {
-  CRPCInterface rpc;
-  {
-    const std::lock_guard guard(Lock);
-    Transports.insert(&rpc);
-  }
+void CFleetRun::LoadQueue(Queue& queue, CRPCInterface& rpc) {
   // Retries go to the end of the queue, so the index, not an iterator.
   for (std::size_t i = 0; i < queue.Units.size(); ++i) {
     const std::size_t unit = queue.Units[i];
@@ -90,8 +105,21 @@ void CFleetRun::LoadQueue(Queue& queue) {
     if (again) queue.Units.push_back(unit);
     Observer->Finished(unit, outcome, again);
   }
+}
+
+// The probe never clears the transport's Abort, so an abort that came
+// before it began still holds.
+void CFleetRun::ProbeQueue(Queue& queue, CRPCInterface& rpc) {
+  const PlanRow& first = Source.Rows[queue.Units.front()];
+  ProbeTarget target{first.Gateway, {}, Settings.Link};
+  for (const std::size_t unit : queue.Units) target.Units.push_back(Source.Rows[unit].Unit);
+  std::size_t told = 0;
+  const ProbeObserver observer{
+      [&](const ProbeGateway& answer) { Observer->ProbedGateway(first.Gateway, answer); },
+      [&](const ProbeUnit& answer) { Observer->ProbedUnit(queue.Units[told++], answer); }};
+  const ProbeResult result = ProbeUnits(target, rpc, observer);
   const std::lock_guard guard(Lock);
-  Transports.erase(&rpc);
+  for (std::size_t i = 0; i < result.Units.size(); ++i) Answers[queue.Units[i]] = result.Units[i];
 }
 
 bool CFleetRun::LoadUnit(std::size_t unit, CRPCInterface& rpc) {

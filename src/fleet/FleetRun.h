@@ -19,6 +19,7 @@
 
 #include "fleet/Plan.h"
 #include "link/Rpcinterface.h"
+#include "loading/Probe.h"
 #include "loading/ThreadConfigLoading.h"
 
 namespace smsconf::fleet {
@@ -61,6 +62,10 @@ class FleetObserver {
   virtual void Progress(std::size_t unit, std::uint32_t written, std::uint32_t total);
   // An attempt has ended; `again` when the unit will be tried again.
   virtual void Finished(std::size_t unit, const UnitOutcome& outcome, bool again);
+  // A probe's answers: a gateway's (named as the plan's first row of it
+  // writes it) and each unit's.
+  virtual void ProbedGateway(const std::string& gateway, const ProbeGateway& answer);
+  virtual void ProbedUnit(std::size_t unit, const ProbeUnit& answer);
 };
 
 class CFleetRun {
@@ -73,6 +78,9 @@ class CFleetRun {
   // Loads every unit and returns when all have ended, or after Abort: one
   // outcome for each row of the plan.
   std::vector<UnitOutcome> Run();
+  // Probes every gateway and unit instead, in the same way side by side;
+  // one answer for each row of the plan.
+  std::vector<ProbeUnit> Probe();
   // Ends every loading in flight at once, and starts no more; from any
   // thread, also before Run.
   void Abort();
@@ -83,8 +91,11 @@ class CFleetRun {
     std::vector<std::size_t> Units;  // rows of the plan, in order; retries are added at the end
   };
 
-  void ServeQueues();
-  void LoadQueue(Queue& queue);
+  using QueueWork = void (CFleetRun::*)(Queue& queue, CRPCInterface& rpc);
+  void Prepare();
+  void ServeQueues(QueueWork work);
+  void LoadQueue(Queue& queue, CRPCInterface& rpc);
+  void ProbeQueue(Queue& queue, CRPCInterface& rpc);
   // One attempt; false when the run was aborted before it started.
   bool LoadUnit(std::size_t unit, CRPCInterface& rpc);
   UnitResult Attempt(std::size_t unit, CThreadConfigLoading& loading, CRPCInterface& rpc, bool& late);
@@ -102,6 +113,7 @@ class CFleetRun {
   std::set<CRPCInterface*> Transports;  // of the gateways in flight
   std::vector<UnitOutcome> Outcomes;
   std::vector<std::optional<int>> FinalSteps;  // of each unit's attempt under way
+  std::vector<ProbeUnit> Answers;
 };
 
 }  // namespace smsconf::fleet

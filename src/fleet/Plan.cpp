@@ -236,7 +236,7 @@ Plan ParsePlan(std::string_view bytes, const std::string& folder) {
   return plan;
 }
 
-void CheckPlan(Plan& plan, bool acceptDamaged) {
+void CheckPlan(Plan& plan, ImageCheck images) {
   std::map<std::pair<std::string, int>, int> seen;  // gateway and unit: the line of their first row
   for (const PlanRow& row : plan.Rows) {
     if (!row.GatewayKey.empty() && row.Unit != 0) {
@@ -246,17 +246,19 @@ void CheckPlan(Plan& plan, bool acceptDamaged) {
                                                " is already on line " + std::to_string(first->second)});
       }
     }
-    if (row.ImagePath.empty()) continue;
+    if (row.ImagePath.empty() || images == ImageCheck::Skip) continue;
     auto image = plan.Images.find(row.ImagePath);
-    if (image == plan.Images.end())
-      image = plan.Images.emplace(row.ImagePath, ReadLoadingImage(row.ImagePath, acceptDamaged)).first;
+    if (image == plan.Images.end()) {
+      const LoadingImage read = ReadLoadingImage(row.ImagePath, images == ImageCheck::AcceptDamaged);
+      image = plan.Images.emplace(row.ImagePath, read).first;
+    }
     if (const std::string problem = ImageProblem(row, image->second.Verdict); !problem.empty())
       plan.Problems.push_back({row.Line, problem});
   }
   std::ranges::stable_sort(plan.Problems, {}, &PlanProblem::Line);
 }
 
-Plan ReadPlan(const std::string& path, bool acceptDamaged) {
+Plan ReadPlan(const std::string& path, ImageCheck images) {
   std::string bytes;
   int error = 0;
   if (ReadFileBytes(path, bytes, LargestPlan + 1, &error) != FileRead::Read) {
@@ -270,7 +272,7 @@ Plan ReadPlan(const std::string& path, bool acceptDamaged) {
     return plan;
   }
   Plan plan = ParsePlan(bytes, FolderOf(path));
-  CheckPlan(plan, acceptDamaged);
+  CheckPlan(plan, images);
   return plan;
 }
 

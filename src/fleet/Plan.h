@@ -45,17 +45,20 @@ struct Plan {
   std::map<std::string, LoadingImage> Images;
 };
 
-// Reads the rows of a plan's bytes; paths relative to `folder`. Problems of
-// form only: the fields are checked by CheckPlan.
+// Reads the rows of a plan's bytes, paths relative to `folder`, with the
+// problems of its form and of each field (address, unit) on its own.
 Plan ParsePlan(std::string_view bytes, const std::string& folder);
 
-// Checks every row: its address, its unit, the same unit of one gateway
-// twice (named at the second row, with the first) and its image, read and
-// checked as `load` does; a damaged image is a problem unless
-// acceptDamaged. Problems end sorted by line.
-void CheckPlan(Plan& plan, bool acceptDamaged);
+// What the check does with the images: a probe sends none.
+enum class ImageCheck { Strict, AcceptDamaged, Skip };
+
+// Checks every row: the same unit of one gateway twice (named at the
+// second row, with the first) and its image, read and checked as `load`
+// does; a damaged image is a problem unless accepted. Problems end sorted
+// by line.
+void CheckPlan(Plan& plan, ImageCheck images);
 
 // Reads and checks the plan file.
-Plan ReadPlan(const std::string& path, bool acceptDamaged);
+Plan ReadPlan(const std::string& path, ImageCheck images);
 
 }  // namespace smsconf::fleet

@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "common/ChildProcess.h"
 #include "common/TempDir.h"
@@ -87,6 +88,9 @@ TEST(FleetPlan, ReadsWhatSpreadsheetsWrite) {
   EXPECT_EQ(std::tie(plan.Rows[0].ImagePath, plan.Rows[0].GatewayKey), std::make_tuple("/site/a.bin", "10.0.0.1:1122"));
   EXPECT_EQ(std::tie(plan.Rows[1].ImagePath, plan.Rows[1].GatewayKey), std::make_tuple("/abs/b.bin", "10.0.0.1:1122"));
   EXPECT_EQ(plan.Rows[0].Label(), "10.0.0.1/1");
+  const Plan sample = ReadPlan(SMSCONF_SOURCE_DIR "/examples/site/plan.csv", ImageCheck::Strict);
+  EXPECT_EQ(ProblemTexts(sample), Texts{});
+  EXPECT_EQ(sample.Rows.size(), 4u);
 }
 
 TEST(FleetPlan, RefusalsNameTheirLines) {
@@ -112,11 +116,13 @@ TEST(FleetPlan, RefusalsNameTheirLines) {
       // One gateway, however it is written; the second row is named, with the first.
       {header + "10.0.0.1,3,good.bin\n10.0.0.2,3,good.bin\n10.0.0.1:1122,3,good.bin\n",
        {"4: unit 3 of gateway 10.0.0.1:1122 is already on line 2"}},
-      {header + "10.0.0.1,1,missing.bin\n10.0.0.1,2,large.bin\n10.0.0.1,3,damaged.bin\n10.0.0.1,4,damaged.bin\n",
+      {header + "10.0.0.1,1,missing.bin\n10.0.0.1,2,large.bin\n10.0.0.1,3,damaged.bin\n10.0.0.1,4,damaged.bin\n"
+                "10.0.0.1,0,good.bin\n",
        {"2: image \"missing.bin\": cannot read it: no such file",
         "3: image \"large.bin\" is larger than the unit's 65536 bytes",
         "4: image \"damaged.bin\" is damaged: offset 0: signature 0x0700 is not 0x7331; --force sends it anyway",
-        "5: image \"damaged.bin\" is damaged: offset 0: signature 0x0700 is not 0x7331; --force sends it anyway"}},
+        "5: image \"damaged.bin\" is damaged: offset 0: signature 0x0700 is not 0x7331; --force sends it anyway",
+        "6: unit \"0\" is not a number from 1 to 254"}},
       {header + "10.0.0.1,3,damaged.bin\n", {}, true},
       {header + "10.0.0.1,1,\"good.bin\n", {"2: a quoted field is not closed", "2: image \"good.bin\n\": cannot read it: no such file"}},
       {"gateway,unit,image\n10.0.0.1,1,\xF0\x9F\x98\x80.bin\n",
@@ -124,10 +130,10 @@ TEST(FleetPlan, RefusalsNameTheirLines) {
   };
   for (const auto& c : cases) {
     testing::WriteFile(dir.File("plan.csv"), c.Bytes);
-    const Plan plan = ReadPlan(dir.File("plan.csv"), c.Force);
+    const Plan plan = ReadPlan(dir.File("plan.csv"), c.Force ? ImageCheck::AcceptDamaged : ImageCheck::Strict);
     EXPECT_EQ(ProblemTexts(plan), c.Problems) << c.Bytes;
   }
-  const Plan missing = ReadPlan(dir.File("none.csv"), false);
+  const Plan missing = ReadPlan(dir.File("none.csv"), ImageCheck::Strict);
   EXPECT_EQ(ProblemTexts(missing), Texts{"0: cannot read the plan: no such file"});
 }
 
@@ -147,8 +153,8 @@ struct Gateway {
   sim::CSimulator Unit;
 };
 
-std::string Received(const Gateway& gateway) {
-  const std::vector<std::uint8_t> bytes = gateway.Unit.ReceivedImage();
+std::string Received(const Gateway& gateway, std::uint8_t unit = 1) {
+  const std::vector<std::uint8_t> bytes = gateway.Unit.ReceivedImage(unit);
   return std::string(bytes.begin(), bytes.end());
 }
 
@@ -157,7 +163,7 @@ Plan SitePlan(const testing::TempDir& dir, const Texts& rows) {
   std::string csv = "name,gateway,unit,image\n";
   for (std::size_t i = 0; i < rows.size(); ++i) csv += "u" + std::to_string(i) + "," + rows[i] + "\n";
   testing::WriteFile(dir.File("plan.csv"), csv);
-  Plan plan = ReadPlan(dir.File("plan.csv"), true);
+  Plan plan = ReadPlan(dir.File("plan.csv"), ImageCheck::AcceptDamaged);
   EXPECT_EQ(ProblemTexts(plan), Texts{});
   return plan;
 }
@@ -179,29 +185,39 @@ Texts OutcomeTexts(const std::vector<UnitOutcome>& outcomes) {
   return texts;
 }
 
-// Every gateway gets its own image; failing units, retried or not, hold
-// none of the others up.
-TEST(FleetRun, LoadsEveryGatewayAndGoesOnPastFailures) {
+// Every unit gets its own image, the units behind one gateway in turn;
+// failing units, retried or not, hold none of the others up.
+TEST(FleetRun, LoadsEveryUnitAndGoesOnPastFailures) {
   testing::TempDir dir;
   for (int i = 0; i < 3; ++i) testing::WriteFile(dir.File("i" + std::to_string(i) + ".bin"), Pattern(100 + 50 * i, i));
-  const Gateway a("SIM 1"), b("SIM 2"), c("SIM 3");
-  const Gateway refusing("SIM 4", [](auto& o) { o.ModeSwitchException = true; });
-  const Gateway busy("SIM 5", [](auto& o) { o.BusyWrites = std::numeric_limits<unsigned>::max(); });
+  const Gateway a("A", [](auto& o) { o.Units = {o.Unit(1), o.Unit(2)}; });
+  const Gateway b("B", [](auto& o) { o.Units = {o.Unit(1), o.Unit(7)}; });
+  const Gateway c("C");
+  const Gateway refusing("R", [](auto& o) { o.ModeSwitchException = true; });
+  const Gateway busy("X", [](auto& o) { o.BusyWrites = std::numeric_limits<unsigned>::max(); });
+  const Gateway unconfirming("U", [](auto& o) { o.InvalidFinishReply = true; });
   const testing::UdpPeer silent;
   const Plan plan = SitePlan(dir, {a.Address() + ",1,i0.bin", refusing.Address() + ",1,i0.bin",
                                    b.Address() + ",1,i1.bin", silent.Address() + ",1,i0.bin",
-                                   busy.Address() + ",1,i0.bin", c.Address() + ",1,i2.bin"});
+                                   busy.Address() + ",1,i0.bin", c.Address() + ",1,i2.bin",
+                                   a.Address() + ",2,i1.bin", b.Address() + ",7,i2.bin",
+                                   unconfirming.Address() + ",1,i0.bin"});
   FleetSettings settings = Fast();
   settings.Jobs = 2;
   settings.Retries = 1;
   settings.Deadline = 1500ms;
   CFleetRun run(plan, settings);
   const std::vector<UnitOutcome> outcomes = run.Run();
-  EXPECT_EQ(OutcomeTexts(outcomes), (Texts{"loaded done SIM 1>SIM 1 1", "failed boot SIM 4> 2", "loaded done SIM 2>SIM 2 1",
-                                           "failed connect > 2", "failed upload SIM 5> 2 late", "loaded done SIM 3>SIM 3 1"}));
-  EXPECT_EQ(Received(a), Pattern(100, 0));
-  EXPECT_EQ(Received(b), Pattern(150, 1));
+  EXPECT_EQ(OutcomeTexts(outcomes), (Texts{"loaded done A #1>A #1 1", "failed boot R> 2", "loaded done B #1>B #1 1",
+                                           "failed connect > 2", "failed upload X> 2 late", "loaded done C>C 1",
+                                           "loaded done A #2>A #2 1", "loaded done B #7>B #7 1",
+                                           "unconfirmed done U>U 1"}));
+  EXPECT_EQ(Received(a, 1), Pattern(100, 0));
+  EXPECT_EQ(Received(a, 2), Pattern(150, 1));
+  EXPECT_EQ(Received(b, 1), Pattern(150, 1));
+  EXPECT_EQ(Received(b, 7), Pattern(200, 2));
   EXPECT_EQ(Received(c), Pattern(200, 2));
+  EXPECT_EQ(a.Unit.Overlaps() + b.Unit.Overlaps(), 0u);
 }
 
 // Waits for a number of units to reach their first step.
@@ -247,6 +263,20 @@ TEST(FleetRun, AbortEndsEveryLoadingInFlightAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - aborted, 2s);
   EXPECT_EQ(OutcomeTexts(outcomes), (Texts{"aborted connect > 1", "not-started  > 0", "aborted connect > 1",
                                            "not-started  > 0"}));
+
+  // A probe of the same: the gateways' requests are under way once it has run a while.
+  CFleetRun probe(plan, settings);
+  std::vector<ProbeUnit> answers;
+  std::thread prober([&] { answers = probe.Probe(); });
+  std::this_thread::sleep_for(200ms);
+  const auto stopped = std::chrono::steady_clock::now();
+  probe.Abort();
+  prober.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+  std::vector<ProbeOutcome> ends;
+  for (const ProbeUnit& answer : answers) ends.push_back(answer.Outcome);
+  EXPECT_EQ(ends, (std::vector<ProbeOutcome>{ProbeOutcome::Aborted, ProbeOutcome::Aborted, ProbeOutcome::Aborted,
+                                             ProbeOutcome::NotAsked}));
 }
 
 TEST(FleetReport, TableAndJsonSayTheSame) {
@@ -303,8 +333,9 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   testing::WriteFile(dir.File("good.bin"), ExportedImage);
   testing::WriteFile(dir.File("damaged.bin"), Pattern(300, 0));
   const Gateway a("SIM A"), b("SIM B");
+  const testing::UdpPeer silent;
   testing::WriteFile(dir.File("plan.csv"), "name;gateway;unit;image\nnorth;" + a.Address() + ";1;good.bin\n;" +
-                                               b.Address() + ";1;damaged.bin\n");
+                                               b.Address() + ";1;damaged.bin\nsouth;" + silent.Address() + ";1;good.bin\n");
   int status = -1;
   Texts lines = RunFleet({dir.File("plan.csv"), "--tries", "5"}, status);
   EXPECT_EQ(status, 2);
@@ -312,8 +343,9 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
                                                 "0x7331; --force sends it anyway"));
   EXPECT_EQ(Received(a), "");  // nothing sent for a refused plan
 
-  lines = RunFleet({dir.File("plan.csv"), "--tries", "5", "--force", "--report", dir.File("report.json")}, status);
-  EXPECT_EQ(status, 0);
+  // A unit that fails holds none of the others up, and fails the run.
+  lines = RunFleet({dir.File("plan.csv"), "--tries", "2", "--force", "--report", dir.File("report.json")}, status);
+  EXPECT_EQ(status, 1);
   EXPECT_EQ(Received(a), ExportedImage);
   EXPECT_EQ(Received(b), Pattern(300, 0));
   const std::string other = b.Address() + "/1: ";
@@ -323,8 +355,10 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   }
   EXPECT_TRUE(Has(lines, "warning: " + dir.File("plan.csv") + ":3: image \"damaged.bin\": offset 0: signature 0x0700 "
                                                                 "is not 0x7331; sent anyway (--force)"));
-  ASSERT_GE(lines.size(), 3u);
-  const Texts summary(lines.end() - 3, lines.end());
+  ASSERT_GE(lines.size(), 4u);
+  const Texts summary(lines.end() - 4, lines.end());
+  EXPECT_TRUE(summary[3].starts_with("south  " + silent.Address())) << summary[3];
+  EXPECT_NE(summary[3].find("  failed at connect "), std::string::npos) << summary[3];
   EXPECT_TRUE(summary[0].starts_with("name ")) << summary[0];
   EXPECT_TRUE(summary[1].starts_with("north  " + a.Address())) << summary[1];
   EXPECT_NE(summary[1].find("  1     SIM "), std::string::npos) << summary[1];
@@ -332,6 +366,39 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   EXPECT_NE(report.find("\"name\": \"north\", \"gateway\": \"" + a.Address() + "\""), std::string::npos) << report;
   const std::size_t loaded = report.find("\"result\": \"loaded\"");
   EXPECT_NE(report.find("\"result\": \"loaded\"", loaded + 1), std::string::npos) << report;
+  EXPECT_NE(report.find("\"result\": \"failed\", \"step\": \"connect\""), std::string::npos) << report;
+}
+
+// A probe reads the plan but no image, and changes no unit's mode.
+TEST(CmdFleet, ProbesEveryRowOfAPlan) {
+  testing::TempDir dir;
+  const Gateway a("A", [](auto& o) { o.Units = {o.Unit(1), o.Unit(2)}; });
+  const testing::UdpPeer silent;
+  const std::string header = "name,gateway,unit,image\n";
+  const std::string site = "one," + a.Address() + ",1,none.bin\n," + a.Address() + ",2,none.bin\n";
+  const struct {
+    std::string Rows;
+    int Status;
+    Texts Lines;  // in any order: the gateways answer side by side
+  } cases[] = {
+      {site, 0, {a.Address() + ": gateway \"UDP GATEWAY SIM\" at 127.0.0.1", "one: identifier \"A #1\"",
+                 a.Address() + "/2: identifier \"A #2\""}},
+      {site + "," + a.Address() + ",3,none.bin\n," + silent.Address() + ",1,none.bin\n", 1,
+       {a.Address() + ": gateway \"UDP GATEWAY SIM\" at 127.0.0.1", "one: identifier \"A #1\"",
+        a.Address() + "/2: identifier \"A #2\"", a.Address() + "/3: no reply",
+        silent.Address() + ": no reply from the gateway", silent.Address() + "/1: not asked: the gateway did not answer"}},
+  };
+  for (const auto& c : cases) {
+    testing::WriteFile(dir.File("plan.csv"), header + c.Rows);
+    int status = -1;
+    Texts lines = RunFleet({dir.File("plan.csv"), "--probe", "--tries", "1", "--timeout", "100"}, status);
+    EXPECT_EQ(status, c.Status) << c.Rows;
+    std::ranges::sort(lines);
+    Texts expected = c.Lines;
+    std::ranges::sort(expected);
+    EXPECT_EQ(lines, expected);
+  }
+  EXPECT_TRUE(a.Unit.ReceivedImage(1).empty() && a.Unit.ReceivedImage(2).empty());
 }
 
 // Ctrl+C and SIGTERM end every loading in flight, mark the rest and warn.
