@@ -129,7 +129,8 @@ int main() {
   Print("1 gateway x 1 unit", alone, alone);
   Print("50 gateways x 1 unit", wide, alone);
   Print("10 gateways x 5 units", deep, alone);
-  std::printf("targets: 50 x 1 at most 1.20 x one unit; 10 x 5 about 5 x one unit\n");
+  std::printf("targets: 50 x 1 at most 1.20 x one unit; 10 x 5 about 5 x one unit (the peak rss counts the\n"
+              "simulated gateways, which run in this process, too)\n");
   std::remove((std::string(folder) + "/image.bin").c_str());
   for (const char* plan : {"/plan-1x1.csv", "/plan-50x1.csv", "/plan-10x5.csv"})
     std::remove((std::string(folder) + plan).c_str());
