@@ -463,6 +463,8 @@ TEST(Simulator, ServesASiteFromTheCommandLine) {
 }
 #endif
 
+// Each refusal names its option; 192.0.2.1 cannot be bound, so that a
+// simulator let through by mistake ends at once.
 TEST(Simulator, RefusesSiteOptionsThatDoNotFit) {
   const testing::TempDir dir;
   const std::string file = dir.File("file");
@@ -472,29 +474,25 @@ TEST(Simulator, RefusesSiteOptionsThatDoNotFit) {
     std::string Error;
     int Status = 2;
   } cases[] = {
-      {{"--listen", "127.0.0.1:5-3"}, "--listen: not an address ADDR:PORT or ADDR:FIRST-LAST: 127.0.0.1:5-3"},
-      {{"--listen", "127.0.0.1:0-3"}, "--listen: not an address"},
-      {{"--listen", "127.0.0.1:1-x"}, "--listen: not an address"},
-      {{"--listen", "127.0.0.1:1-1001"}, "--listen: more than 1000 gateways"},
-      {{"--listen", "127.0.0.1:1-500", "--listen", "127.0.0.1:1-501"}, "--listen: more than 1000 gateways"},
+      {{"--listen", "192.0.2.1:5-3"}, "--listen: not an address ADDR:PORT or ADDR:FIRST-LAST: 192.0.2.1:5-3"},
+      {{"--listen", "192.0.2.1:0-3"}, "--listen: not an address"},
+      {{"--listen", "192.0.2.1:1-1001"}, "--listen: more than 1000 gateways"},
+      {{"--listen", "192.0.2.1:1-500", "--listen", "192.0.2.1:1-501"}, "--listen: more than 1000 gateways"},
       {{"--units", "1,2,1"}, "--units: unit 1 is listed twice"},
-      {{"--units", "1,255"}, "--units: Value 255 not in range 1 to 254"},
       {{"--unit", "2", "--units", "3"}, "--unit excludes --units"},
       {{"--units", "1,2", "--busy", "3=5"}, "--busy: 3=5: there is no unit 3"},
       {{"--no-id=3"}, "--no-id: 3: there is no unit 3"},
-      {{"--listen", "127.0.0.1:0", "--delay", "0/1=5"}, "--delay: 0/1=5: no gateway listens on port 0"},
-      {{"--listen", "127.0.0.1:7", "--no-update=8/1"}, "--no-update: 8/1: no gateway listens on port 8"},
-      {{"--drop", "1=1.5"}, "--drop: Value 1.5 not in range"},
+      {{"--listen", "192.0.2.1:0", "--delay", "0/1=5"}, "--delay: 0/1=5: no gateway listens on port 0"},
+      {{"--listen", "192.0.2.1:7", "--no-update=8/1"}, "--no-update: 8/1: no gateway listens on port 8"},
       {{"--busy", "x=1"}, "--busy: not VALUE, UNIT=VALUE or PORT/UNIT=VALUE: x=1"},
       {{"--busy", "1=4294967296"}, "--busy: Value 4294967296 not in range 0 to 4294967295"},
-      {{"--no-update=2/"}, "--no-update: not UNIT or PORT/UNIT: 2/"},
+      // Several images go into a folder, one into a file.
+      {{"--units", "1,2", "--save-image", file}, "--save-image: Cannot create files in " + file + ": "},
       {{"--units", "1,2", "--save-image", dir.File("none")}, "--save-image: Cannot create files in " + dir.File("none") + ": no such folder"},
-      // Several images go into a folder, one into a file; 192.0.2.1 cannot be bound.
-      {{"--listen", "192.0.2.1:1", "--units", "1,2", "--save-image", file}, "--save-image: Cannot create files in " + file + ": "},
-      {{"--listen", "192.0.2.1:1", "--listen", "192.0.2.1:2", "--save-image", dir.Path.string()}, "simulate: cannot bind 192.0.2.1:1", 1},
+      {{"--listen", "192.0.2.1:2", "--save-image", dir.Path.string()}, "simulate: cannot bind 192.0.2.1:1", 1},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> arguments = {SMSCONF_CLI, "simulate"};
+    std::vector<std::string> arguments = {SMSCONF_CLI, "simulate", "--listen", "192.0.2.1:1"};
     arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
     const testing::ProcessResult run = testing::RunProcess(arguments);
     EXPECT_EQ(run.Status, c.Status) << c.Error;
