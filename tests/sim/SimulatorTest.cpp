@@ -9,6 +9,7 @@
 #include <thread>
 #include <tuple>
 
+#include "common/RunProcess.h"
 #include "common/TempDir.h"
 #include "common/UdpPeer.h"
 
@@ -405,7 +406,99 @@ TEST(Simulator, OutlivesTheReaderOfItsLog) {
   EXPECT_LT(status, 128) << "ended by signal " << status - 128;
   EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), "\x55\xAA");
 }
+
+// smsconf-cli simulate standing in for a site: a gateway from a port range
+// and one on any port, units 2 and 7 behind each with settings for all, for
+// one address and for one gateway's unit, the more precise ones first
+// whatever their order; the log names the gateway of each line, and each
+// unit's image goes into a file of its own.
+TEST(Simulator, ServesASiteFromTheCommandLine) {
+  testing::TempDir dir;
+  std::string picked;
+  {
+    const testing::UdpPeer probe;  // a port the system picked, free again
+    picked = probe.Address().substr(probe.Address().rfind(':') + 1);
+  }
+  testing::ChildProcess simulate({SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:" + picked + "-" + picked, "--listen",
+                                  "127.0.0.1:0", "--units", "2,7", "--busy", "1", "--busy", picked + "/2=3", "--busy",
+                                  "2=2", "--no-id=7", "--no-update", "--save-image", dir.Path.string()});
+  std::vector<std::string> gateways;
+  for (int i = 0; i < 2; ++i) gateways.push_back(simulate.ReadLine().value_or("listening on ?").substr(13));
+  ASSERT_EQ(gateways.front(), "127.0.0.1:" + picked);
+  auto port = [&](int gateway) { return static_cast<std::uint16_t>(std::stoi(gateways[gateway].substr(10))); };
+
+  const testing::UdpPeer client;
+  auto busy = [](std::uint8_t unit) { return Bytes{unit, 0xB4, 0x06}; };
+  auto written = [](std::uint8_t unit) { return Bytes{unit, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}; };
+  const struct {
+    int Gateway;
+    Bytes Request;
+    Bytes Reply;
+  } exchanges[] = {
+      {0, WriteBlockFrame(2, 0x8000, "A"), busy(2)}, {0, WriteBlockFrame(2, 0x8000, "A"), busy(2)},
+      {0, WriteBlockFrame(2, 0x8000, "A"), busy(2)}, {0, WriteBlockFrame(2, 0x8000, "A"), written(2)},
+      {1, WriteBlockFrame(2, 0x8000, "B"), busy(2)}, {1, WriteBlockFrame(2, 0x8000, "B"), busy(2)},
+      {1, WriteBlockFrame(2, 0x8000, "B"), written(2)}, {1, WriteBlockFrame(7, 0x8000, "C"), busy(7)},
+      {1, WriteBlockFrame(7, 0x8000, "C"), written(7)}, {0, {0x07, 0x11}, {0x07, 0x91, 0x01}},
+      {0, {0x07, 0x23}, {0x07, 0xA3, 0x01}},
+      {1, {0x02, 0x11}, {0x02, 0x11, 0x13, 'S', 'M', 'S', '-', 'A', 'U', ' ', 'S', 'I', 'M', ' ', '1', '.', '0', '0', ' ', '#', '2', 0x00}},
+  };
+  std::uint16_t sequence = 0;
+  for (const auto& exchange : exchanges) {
+    client.Send(port(exchange.Gateway), ModbusRequest(++sequence, exchange.Request));
+    EXPECT_EQ(client.Receive().value_or(Received{}).Content, GatewayReply(sequence, WithCrc(exchange.Reply))) << sequence;
+  }
+  simulate.Signal(SIGTERM);
+  const std::vector<std::string> lines = simulate.RemainingLines();
+  EXPECT_EQ(simulate.Wait(), 0);
+  for (const std::string& line : lines)
+    EXPECT_TRUE(line.starts_with(gateways[0] + " ") || line.starts_with(gateways[1] + " ") || line.starts_with("saved ")) << line;
+  EXPECT_EQ(std::ranges::count_if(lines, [](auto& l) { return l.ends_with(" (unit 7)"); }), 4);  // the replies
+  const std::string images[] = {"A", "", "B", "C"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = gateways[i / 2].replace(9, 1, "_") + "_unit" + (i % 2 != 0 ? "7" : "2") + ".bin";
+    EXPECT_EQ(testing::ReadFile(dir.File(name)), images[i]) << name;
+  }
+  EXPECT_EQ(dir.EntryCount(), 4u);
+}
 #endif
+
+// Each refusal names its option; 192.0.2.1 cannot be bound, so that a
+// simulator let through by mistake ends at once.
+TEST(Simulator, RefusesSiteOptionsThatDoNotFit) {
+  const testing::TempDir dir;
+  const std::string file = dir.File("file");
+  testing::WriteFile(file, "");
+  const struct {
+    std::vector<std::string> Arguments;
+    std::string Error;
+    int Status = 2;
+  } cases[] = {
+      {{"--listen", "192.0.2.1:5-3"}, "--listen: not an address ADDR:PORT or ADDR:FIRST-LAST: 192.0.2.1:5-3"},
+      {{"--listen", "192.0.2.1:0-3"}, "--listen: not an address"},
+      {{"--listen", "192.0.2.1:1-1001"}, "--listen: more than 1000 gateways"},
+      {{"--listen", "192.0.2.1:1-500", "--listen", "192.0.2.1:1-501"}, "--listen: more than 1000 gateways"},
+      {{"--units", "1,2,1"}, "--units: unit 1 is listed twice"},
+      {{"--unit", "2", "--units", "3"}, "--unit excludes --units"},
+      {{"--units", "1,2", "--busy", "3=5"}, "--busy: 3=5: there is no unit 3"},
+      {{"--no-id=3"}, "--no-id: 3: there is no unit 3"},
+      {{"--listen", "192.0.2.1:0", "--delay", "0/1=5"}, "--delay: 0/1=5: no gateway listens on port 0"},
+      {{"--listen", "192.0.2.1:7", "--no-update=8/1"}, "--no-update: 8/1: no gateway listens on port 8"},
+      {{"--busy", "x=1"}, "--busy: not VALUE, UNIT=VALUE or PORT/UNIT=VALUE: x=1"},
+      {{"--busy", "1=4294967296"}, "--busy: Value 4294967296 not in range 0 to 4294967295"},
+      // Several images go into a folder, one into a file.
+      {{"--units", "1,2", "--save-image", file}, "--save-image: Cannot create files in " + file + ": "},
+      {{"--units", "1,2", "--save-image", dir.File("none")}, "--save-image: Cannot create files in " + dir.File("none") + ": no such folder"},
+      {{"--listen", "192.0.2.1:2", "--save-image", dir.Path.string()}, "simulate: cannot bind 192.0.2.1:1", 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {SMSCONF_CLI, "simulate", "--listen", "192.0.2.1:1"};
+    arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
+    const testing::ProcessResult run = testing::RunProcess(arguments);
+    EXPECT_EQ(run.Status, c.Status) << c.Error;
+    EXPECT_TRUE(run.Err.starts_with(c.Error)) << run.Err;
+  }
+}
 
 TEST(Simulator, RandomLossesRepeatWithTheSeed) {
   auto answered = [](std::uint64_t seed) {
