@@ -20,7 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/north" "$work/south"
+mkdir -p "$work/north" "$work/south" "$work/received"
 "$cli" export "$project" --image "$work/north/pumps.bin" --source "$work/pumps.c" >/dev/null
 cp "$work/north/pumps.bin" "$work/south/pumps.bin"
 
