@@ -1,15 +1,20 @@
-// smsconf-cli simulate: a gateway with one unit behind it on a local UDP
-// port, for trying out loadings without hardware. Runs until SIGINT or
-// SIGTERM and logs every datagram to stdout.
+// smsconf-cli simulate: gateways with units behind them on local UDP ports,
+// for trying out loadings without hardware: one gateway with one unit, or a
+// whole site. Runs until SIGINT or SIGTERM and logs every datagram to
+// stdout.
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Command.h"
 #include "cli/Console.h"
@@ -27,39 +32,161 @@ namespace {
 
 // The unit reports its block size in one byte.
 constexpr int MaxBlockSize = std::numeric_limits<std::uint8_t>::max();
+// Each gateway is a thread and a socket; a mistyped range must not ask for
+// tens of thousands of them.
+constexpr std::size_t MaxGateways = 1000;
+// What a flag given without a target carries.
+const std::string EveryUnit = "true";
 
-struct SimulateArguments {
-  std::string Listen = "127.0.0.1:" + std::to_string(limits::GatewayPort);
-  int Unit = limits::DefaultUnit;
-  int BlockSize = sim::SimulatorOptions{}.BlockSize;
-  unsigned Busy = 0;
-  double Drop = 0.0;
-  std::uint64_t Seed = 1;
-  bool NoUpdate = false;
-  bool NoId = false;
-  unsigned DelayMs = 0;
-  std::string SaveImage;
+struct Gateway {
+  std::string Address;
+  std::uint16_t Port = 0;  // as given; 0: any free port
 };
 
-// ADDR or ADDR:PORT with a dotted IPv4 address; port 0 asks for any free port.
-bool ParseListen(const std::string& text, std::string& address, std::uint16_t& port) {
+// Where a unit setting applies: every unit, the unit at one address behind
+// every gateway, or that unit behind the gateway on one port.
+struct Target {
+  std::optional<std::uint16_t> Port;
+  std::optional<int> Unit;
+  int Precision() const { return (Port ? 1 : 0) + (Unit ? 1 : 0); }
+};
+
+struct Setting {
+  Target Where;
+  std::string Value;
+};
+
+struct SimulateArguments {
+  std::vector<std::string> Listen = {"127.0.0.1:" + std::to_string(limits::GatewayPort)};
+  int Unit = limits::DefaultUnit;
+  std::vector<int> Units;
+  std::uint64_t Seed = 1;
+  // Unit settings as given: [[PORT/]UNIT=]VALUE, flags [PORT/]UNIT or EveryUnit.
+  std::vector<std::string> BlockSize, Busy, Drop, Delay, NoUpdate, NoId;
+  std::string SaveImage;
+
+  // Made from the above once they are all parsed.
+  std::vector<Gateway> Gateways;
+  std::vector<int> UnitList;
+};
+
+bool ParseNumber(std::string_view text, auto& number) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+// ADDR, ADDR:PORT or ADDR:FIRST-LAST with a dotted IPv4 address; port 0
+// asks for any free port, and a range has a gateway on each of its ports.
+bool ParseListen(const std::string& text, std::vector<Gateway>& gateways) {
   const std::size_t colon = text.rfind(':');
-  address = text.substr(0, colon);
-  port = limits::GatewayPort;
-  if (colon != std::string::npos) {
-    const char* first = text.data() + colon + 1;
-    const char* last = text.data() + text.size();
-    const auto [end, error] = std::from_chars(first, last, port);
-    if (first == last || error != std::errc() || end != last) return false;
-  }
+  const std::string address = text.substr(0, colon);
   std::uint32_t parsed = 0;
-  return ParseIpv4(address, parsed);
+  if (!ParseIpv4(address, parsed)) return false;
+  if (colon == std::string::npos) {
+    gateways.push_back({address, limits::GatewayPort});
+    return true;
+  }
+  const std::string_view ports = std::string_view(text).substr(colon + 1);
+  const std::size_t dash = ports.find('-');
+  std::uint16_t first = 0;
+  std::uint16_t last = 0;
+  if (!ParseNumber(ports.substr(0, dash), first)) return false;
+  if (dash == std::string_view::npos) {
+    gateways.push_back({address, first});
+    return true;
+  }
+  if (!ParseNumber(ports.substr(dash + 1), last) || first == 0 || last < first) return false;
+  for (unsigned port = first; port <= last && gateways.size() <= MaxGateways; ++port)
+    gateways.push_back({address, static_cast<std::uint16_t>(port)});
+  return true;
 }
 
 std::string CheckListen(const std::string& text) {
-  std::string address;
+  std::vector<Gateway> gateways;
+  return ParseListen(text, gateways) ? std::string() : "not an address ADDR:PORT or ADDR:FIRST-LAST: " + text;
+}
+
+// UNIT or PORT/UNIT.
+bool ParseTarget(std::string_view text, Target& target) {
+  const std::size_t slash = text.find('/');
+  int unit = 0;
+  if (!ParseNumber(text.substr(slash == std::string_view::npos ? 0 : slash + 1), unit)) return false;
+  target.Unit = unit;
+  if (slash == std::string_view::npos) return true;
   std::uint16_t port = 0;
-  return ParseListen(text, address, port) ? std::string() : "not an address ADDR:PORT: " + text;
+  if (!ParseNumber(text.substr(0, slash), port)) return false;
+  target.Port = port;
+  return true;
+}
+
+// VALUE, UNIT=VALUE or PORT/UNIT=VALUE; a flag's value is EveryUnit or its target.
+bool ParseSetting(const std::string& text, bool flag, Setting& setting) {
+  if (flag) return text == EveryUnit || ParseTarget(text, setting.Where);
+  const std::size_t equals = text.find('=');
+  setting.Value = text.substr(equals == std::string::npos ? 0 : equals + 1);
+  return equals == std::string::npos || ParseTarget(std::string_view(text).substr(0, equals), setting.Where);
+}
+
+// The value check of a unit setting, applied to its value behind any target.
+CLI::Validator PerUnit(std::vector<CLI::Validator> checks) {
+  return CLI::Validator(
+      [checks](std::string& text) -> std::string {
+        Setting setting;
+        if (!ParseSetting(text, false, setting)) return "not VALUE, UNIT=VALUE or PORT/UNIT=VALUE: " + text;
+        for (const CLI::Validator& check : checks)
+          if (std::string error = check(setting.Value); !error.empty()) return error;
+        return {};
+      },
+      "");
+}
+
+CLI::Validator FlagTarget() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        Setting setting;
+        return ParseSetting(text, true, setting) ? std::string() : "not UNIT or PORT/UNIT: " + text;
+      },
+      "");
+}
+
+// Each unit setting: its option, its values, and what it sets.
+struct UnitSetting {
+  const char* Option;
+  std::vector<std::string> SimulateArguments::*Values;
+  bool Flag;
+  void (*Apply)(sim::UnitOptions& unit, const std::string& value);
+};
+
+const UnitSetting UnitSettings[] = {
+    {"--block-size", &SimulateArguments::BlockSize, false,
+     [](sim::UnitOptions& u, const std::string& v) { u.BlockSize = std::stoi(v); }},
+    {"--busy", &SimulateArguments::Busy, false,
+     [](sim::UnitOptions& u, const std::string& v) { u.BusyWrites = static_cast<unsigned>(std::stoul(v)); }},
+    {"--drop", &SimulateArguments::Drop, false,
+     [](sim::UnitOptions& u, const std::string& v) { u.DropRate = std::stod(v); }},
+    {"--delay", &SimulateArguments::Delay, false,
+     [](sim::UnitOptions& u, const std::string& v) { u.ReplyDelay = std::chrono::milliseconds(std::stoul(v)); }},
+    {"--no-update", &SimulateArguments::NoUpdate, true,
+     [](sim::UnitOptions& u, const std::string&) { u.ModeSwitchException = true; }},
+    {"--no-id", &SimulateArguments::NoId, true,
+     [](sim::UnitOptions& u, const std::string&) { u.NoIdentifier = true; }},
+};
+
+// The settings that apply to `unit` behind the gateway on `port`, the more
+// precise ones after the general ones, and in the order given within each.
+void ApplySettings(const SimulateArguments& arguments, std::uint16_t port, sim::UnitOptions& unit) {
+  for (int precision = 0; precision <= 2; ++precision) {
+    for (const UnitSetting& kind : UnitSettings) {
+      for (const std::string& text : arguments.*kind.Values) {
+        Setting setting;
+        ParseSetting(text, kind.Flag, setting);
+        const Target& where = setting.Where;
+        if (where.Precision() == precision && (!where.Unit || *where.Unit == unit.UnitAddress) &&
+            (!where.Port || *where.Port == port))
+          kind.Apply(unit, setting.Value);
+      }
+    }
+  }
 }
 
 // The image is written only on exit, so a folder that cannot take it is
@@ -80,55 +207,126 @@ std::string CheckSaveImage(const std::string& path) {
   return {};
 }
 
-sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments) {
+// With several units, the images go into a folder, one file each.
+std::string CheckSaveFolder(const std::string& folder) {
+  switch (KindOf(folder)) {
+    case FileKind::None: return "Cannot create files in " + folder + ": no such folder";
+    case FileKind::Folder: break;
+    default: return "Cannot create files in " + folder + ": " + FileErrorReason(ENOTDIR);
+  }
+  if (!FolderWritable(folder)) return "Cannot create files in " + folder + ": " + FileErrorReason(errno);
+  return {};
+}
+
+bool OneImage(const SimulateArguments& arguments) {
+  return arguments.Gateways.size() == 1 && arguments.UnitList.size() == 1;
+}
+
+// What the options say together, once they are all parsed; throws the
+// usage error.
+void CheckTogether(SimulateArguments& arguments) {
+  for (const std::string& listen : arguments.Listen) ParseListen(listen, arguments.Gateways);
+  if (arguments.Gateways.size() > MaxGateways)
+    throw CLI::ValidationError("--listen", "more than " + std::to_string(MaxGateways) + " gateways");
+  arguments.UnitList = arguments.Units.empty() ? std::vector<int>{arguments.Unit} : arguments.Units;
+  for (auto unit = arguments.UnitList.begin(); unit != arguments.UnitList.end(); ++unit)
+    if (std::find(arguments.UnitList.begin(), unit, *unit) != unit)
+      throw CLI::ValidationError("--units", "unit " + std::to_string(*unit) + " is listed twice");
+  for (const UnitSetting& kind : UnitSettings) {
+    for (const std::string& text : arguments.*kind.Values) {
+      Setting setting;
+      ParseSetting(text, kind.Flag, setting);
+      const Target& where = setting.Where;
+      if (where.Unit && std::ranges::count(arguments.UnitList, *where.Unit) == 0)
+        throw CLI::ValidationError(kind.Option, text + ": there is no unit " + std::to_string(*where.Unit));
+      if (where.Port && std::ranges::none_of(arguments.Gateways, [&](const Gateway& g) { return g.Port != 0 && g.Port == *where.Port; }))
+        throw CLI::ValidationError(kind.Option, text + ": no gateway listens on port " + std::to_string(*where.Port));
+    }
+  }
+  if (arguments.SaveImage.empty()) return;
+  const std::string error = OneImage(arguments) ? CheckSaveImage(arguments.SaveImage) : CheckSaveFolder(arguments.SaveImage);
+  if (!error.empty()) throw CLI::ValidationError("--save-image", error);
+}
+
+sim::SimulatorOptions MakeOptions(const SimulateArguments& arguments, const Gateway& gateway) {
   sim::SimulatorOptions options;
-  ParseListen(arguments.Listen, options.ListenAddress, options.Port);
-  options.UnitAddress = static_cast<std::uint8_t>(arguments.Unit);
-  options.BlockSize = arguments.BlockSize;
-  options.BusyWrites = arguments.Busy;
-  options.DropRate = arguments.Drop;
+  options.ListenAddress = gateway.Address;
+  options.Port = gateway.Port;
   options.Seed = arguments.Seed;
-  options.ModeSwitchException = arguments.NoUpdate;
-  options.NoIdentifier = arguments.NoId;
-  options.ReplyDelay = std::chrono::milliseconds(arguments.DelayMs);
   options.SessionSilence = sim::LoadingSessionSilence;
+  if (arguments.UnitList.size() == 1) {
+    options.UnitAddress = static_cast<std::uint8_t>(arguments.UnitList.front());
+    ApplySettings(arguments, gateway.Port, options);
+    return options;
+  }
+  for (const int address : arguments.UnitList) {
+    sim::UnitOptions unit = options.Unit(static_cast<std::uint8_t>(address));
+    ApplySettings(arguments, gateway.Port, unit);
+    options.Units.push_back(unit);
+  }
   return options;
+}
+
+std::string GatewayText(const Gateway& gateway, const sim::CSimulator& simulator) {
+  return gateway.Address + ':' + std::to_string(simulator.Port());
+}
+
+// One file for each gateway and unit, named after them.
+std::string ImagePath(const SimulateArguments& arguments, const Gateway& gateway, const sim::CSimulator& simulator,
+                      std::uint8_t unit) {
+  if (OneImage(arguments)) return arguments.SaveImage;
+  return arguments.SaveImage + '/' + gateway.Address + '_' + std::to_string(simulator.Port()) + "_unit" +
+         std::to_string(unit) + ".bin";
+}
+
+int SaveImages(const SimulateArguments& arguments, const std::vector<std::unique_ptr<sim::CSimulator>>& simulators) {
+  int status = ExitOk;
+  for (std::size_t g = 0; g < simulators.size(); ++g) {
+    for (const std::uint8_t unit : simulators[g]->UnitAddresses()) {
+      const std::string path = ImagePath(arguments, arguments.Gateways[g], *simulators[g], unit);
+      std::string error;
+      if (!simulators[g]->SaveImage(unit, path, &error)) {
+        std::cerr << "simulate: " << error << '\n';
+        status = ExitFailure;
+        continue;
+      }
+      std::cout << "saved " << simulators[g]->ReceivedImage(unit).size() << " bytes to " << path << std::endl;
+    }
+  }
+  return status;
 }
 
 int RunSimulate(const SimulateArguments& arguments) {
   WakeUp stop(true);
   std::mutex output;
-  sim::CSimulator simulator(MakeOptions(arguments));
-  simulator.SetLog([&output](const std::string& line) {
-    std::lock_guard lock(output);
-    std::cout << text::Cp1251ToUtf8(line) << std::endl;
-  });
+  std::vector<std::unique_ptr<sim::CSimulator>> simulators;
   {
-    // Held until the address is out, so that it is always the first line.
+    // Held until the addresses are out, so that they are always the first lines.
     std::lock_guard lock(output);
     std::string error;
-    bool started = false;
-    stop.StartShielded([&] { started = simulator.Start(&error); });
-    if (!started) {
-      std::cerr << "simulate: " << error << '\n';
-      return ExitFailure;
+    for (const Gateway& gateway : arguments.Gateways) {
+      simulators.push_back(std::make_unique<sim::CSimulator>(MakeOptions(arguments, gateway)));
+      sim::CSimulator& simulator = *simulators.back();
+      // With several gateways, each line tells which one it concerns.
+      const bool several = arguments.Gateways.size() > 1;
+      simulator.SetLog([&output, &gateway, &simulator, several](const std::string& line) {
+        std::lock_guard lock(output);
+        if (several) std::cout << GatewayText(gateway, simulator) << ' ';
+        std::cout << text::Cp1251ToUtf8(line) << std::endl;
+      });
+      bool started = false;
+      stop.StartShielded([&] { started = simulator.Start(&error); });
+      if (!started) {
+        std::cerr << "simulate: " << error << '\n';
+        return ExitFailure;
+      }
+      std::cout << "listening on " << GatewayText(gateway, simulator) << std::endl;
     }
-    const std::string address = arguments.Listen.substr(0, arguments.Listen.rfind(':'));
-    std::cout << "listening on " << address << ':' << simulator.Port() << std::endl;
   }
 
   stop.Wait();
-  simulator.Stop();
-
-  if (arguments.SaveImage.empty()) return ExitOk;
-  std::string error;
-  if (!simulator.SaveImage(arguments.SaveImage, &error)) {
-    std::cerr << "simulate: " << error << '\n';
-    return ExitFailure;
-  }
-  std::cout << "saved " << simulator.ReceivedImage().size() << " bytes to " << arguments.SaveImage
-            << std::endl;
-  return ExitOk;
+  for (const auto& simulator : simulators) simulator->Stop();
+  return arguments.SaveImage.empty() ? ExitOk : SaveImages(arguments, simulators);
 }
 
 }  // namespace
@@ -136,33 +334,60 @@ int RunSimulate(const SimulateArguments& arguments) {
 std::function<int()> SetupSimulate(CLI::App& app) {
   auto arguments = std::make_shared<SimulateArguments>();
   CLI::App* command = app.add_subcommand(
-      "simulate", "Run a simulated gateway with one unit behind it until SIGINT or SIGTERM");
-  command->add_option("--listen", arguments->Listen, "UDP address to serve, ADDR:PORT (port 0: any free port)")
+      "simulate", "Run simulated gateways with units behind them until SIGINT or SIGTERM");
+  command->footer("Unit settings apply to every unit, or to one: --busy 5 (all), --busy 2=5 (unit 2 behind every "
+                  "gateway), --busy 30001/2=5 (unit 2 behind the gateway on port 30001), --no-update=30001/2.\n");
+  command
+      ->add_option("--listen", arguments->Listen,
+                   "UDP address of a gateway, ADDR:PORT (port 0: any free port), or ADDR:FIRST-LAST for one on "
+                   "each port; repeat it for more gateways")
       ->type_name("ADDR:PORT")
+      ->allow_extra_args(false)
       ->check(CLI::Validator(CheckListen, ""))
       ->capture_default_str();
-  command->add_option("--unit", arguments->Unit, "Modbus address of the unit")
+  CLI::Option* unit = command->add_option("--unit", arguments->Unit, "Modbus address of the one unit behind each gateway")
       ->check(WholeNumber(true))
       ->check(CLI::Range(limits::Unit.Min, limits::Unit.Max))
       ->capture_default_str();
-  command->add_option("--block-size", arguments->BlockSize, "block size the unit reports")
+  command
+      ->add_option("--units", arguments->Units,
+                   "Modbus addresses of the units behind each gateway, as 1,2,5; each identifies itself with "
+                   "its address after a #")
+      ->delimiter(',')
+      ->allow_extra_args(false)
       ->check(WholeNumber(true))
-      ->check(CLI::Range(0, MaxBlockSize))
-      ->capture_default_str();
-  command->add_option("--busy", arguments->Busy, "answer the first K block writes with 'busy'")
-      ->check(WholeNumber(false));
-  command->add_option("--drop", arguments->Drop, "share of requests and replies lost at random")
-      ->check(RealNumber())
-      ->check(CLI::Range(0.0, 1.0));
+      ->check(CLI::Range(limits::Unit.Min, limits::Unit.Max))
+      ->excludes(unit);
+  const std::string perUnit = "; with UNIT= or PORT/UNIT= in front: for that unit alone";
+  const std::string perUnitFlag = "; =UNIT or =PORT/UNIT: for that unit alone";
+  const CLI::Validator countable = CLI::Range(0ULL, static_cast<unsigned long long>(std::numeric_limits<unsigned>::max()));
+  command->add_option("--block-size", arguments->BlockSize, "block size the unit reports (default 64)" + perUnit)
+      ->type_name("[[PORT/]UNIT=]N")
+      ->allow_extra_args(false)
+      ->check(PerUnit({WholeNumber(true), CLI::Range(0, MaxBlockSize)}));
+  command->add_option("--busy", arguments->Busy, "answer the first K block writes with 'busy'" + perUnit)
+      ->type_name("[[PORT/]UNIT=]K")
+      ->allow_extra_args(false)
+      ->check(PerUnit({WholeNumber(false), countable}));
+  command->add_option("--drop", arguments->Drop, "share of requests and replies lost at random" + perUnit)
+      ->type_name("[[PORT/]UNIT=]SHARE")
+      ->allow_extra_args(false)
+      ->check(PerUnit({RealNumber(), CLI::Range(0.0, 1.0)}));
   command->add_option("--seed", arguments->Seed, "seed of the random losses")
       ->check(WholeNumber(false))
       ->capture_default_str();
-  command->add_flag("--no-update", arguments->NoUpdate, "refuse the mode switches with an exception");
-  command->add_flag("--no-id", arguments->NoId, "refuse Report Slave ID with an exception");
-  command->add_option("--delay", arguments->DelayMs, "delay of every reply in milliseconds")
-      ->check(WholeNumber(false));
-  command->add_option("--save-image", arguments->SaveImage, "write the received image here on exit")
-      ->check(CLI::Validator(CheckSaveImage, ""));
+  command->add_flag("--no-update", arguments->NoUpdate, "refuse the mode switches with an exception" + perUnitFlag)
+      ->check(FlagTarget());
+  command->add_flag("--no-id", arguments->NoId, "refuse Report Slave ID with an exception" + perUnitFlag)
+      ->check(FlagTarget());
+  command->add_option("--delay", arguments->Delay, "delay of every reply in milliseconds" + perUnit)
+      ->type_name("[[PORT/]UNIT=]MS")
+      ->allow_extra_args(false)
+      ->check(PerUnit({WholeNumber(false), countable}));
+  command->add_option("--save-image", arguments->SaveImage,
+                      "write the received image here on exit; with several units a folder, one file each, named "
+                      "as 127.0.0.1_30001_unit2.bin");
+  command->callback([arguments] { CheckTogether(*arguments); });
   return [arguments] { return RunSimulate(*arguments); };
 }
 

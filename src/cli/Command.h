@@ -24,7 +24,9 @@ std::function<int()> SetupCheck(CLI::App& app);
 std::function<int()> SetupExport(CLI::App& app);
 std::function<int()> SetupDump(CLI::App& app);
 std::function<int()> SetupLoad(CLI::App& app);
+std::function<int()> SetupProbe(CLI::App& app);
 std::function<int()> SetupSimulate(CLI::App& app);
+std::function<int()> SetupFleet(CLI::App& app);
 
 // Checks for numeric option values, placed before any range check, so that a
 // value that is no number is called that rather than "out of range" or

@@ -79,6 +79,7 @@ int CModbus::ReportSlaveId(MbIdResult& result) {
   std::memset(&result, 0, sizeof result);
   MemoryStream reply;
   const int r = ShortRequest(MbReportSlaveId, MbSlaveIdMinReplySize, true, reply, result.Status);
+  if (result.Status == MbException) result.ExceptionCode = reply[FirstDataByte];
   if (result.Status != MbValid) return r;
 
   constexpr std::size_t TextStart = FirstDataByte + 1;

@@ -55,6 +55,7 @@ struct MbIdResult {
   char IdText[256];       // NUL at IdText[IdLength]
   std::uint8_t TailByte;  // the last reply byte before the CRC
   std::int32_t Status;
+  std::uint8_t ExceptionCode;  // with MbException: the code the unit gave
 };
 
 struct MbConfigModeResult {

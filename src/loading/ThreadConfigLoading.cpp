@@ -143,7 +143,23 @@ void CThreadConfigLoading::UpdateConfiguration() {
       WaitForStop();
       break;
     }
+    if (const char* name = StepName(step); name != nullptr && OnStep) OnStep(name);
     step = PerformStep(step);
+  }
+}
+
+const char* CThreadConfigLoading::StepName(int step) {
+  switch (step) {
+    case StepConnect: return "connect";
+    case StepIdentify: return "identify";
+    case StepBootMode: return "boot";
+    case StepConfigMode: return "config";
+    case StepUpload: return "upload";
+    case StepFinish: return "finish";
+    case StepRunMode: return "run";
+    case StepIdentifyAgain: return "identify-again";
+    case StepDone: return "done";
+    default: return nullptr;
   }
 }
 
@@ -180,6 +196,7 @@ int CThreadConfigLoading::Identify() {
   const int result = Client.ReportSlaveId(id);
   if (Unanswered(result, id.Status)) return StepReportUnitLost;
   // A unit without an identifier may still take a configuration.
+  if (id.Status == MbValid && OnIdentifier) OnIdentifier(false, IdentifierText(id));
   Log(Info, id.Status == MbValid ? Text().Identifier + IdentifierText(id) + "]" : Text().IdUnavailable);
   return StepBootMode;
 }
@@ -255,6 +272,7 @@ int CThreadConfigLoading::IdentifyAgain() {
   const int result = Client.ReportSlaveId(id);
   if (Unanswered(result, id.Status)) return StepReportUnitLost;
   if (id.Status == MbValid) {
+    if (OnIdentifier) OnIdentifier(true, IdentifierText(id));
     Log(Info, Text().Identifier + IdentifierText(id) + "]");
   } else {
     Log(Alert, Text().IdUnavailableAfter);

@@ -73,6 +73,8 @@ class CThreadConfigLoading {
   using PauseObserver = std::function<void(std::chrono::milliseconds nominal)>;
   using ProgressHandler = std::function<void(std::uint32_t written, std::uint32_t total)>;
   using EndHandler = std::function<void()>;
+  using StepObserver = std::function<void(const char* step)>;
+  using IdentifierObserver = std::function<void(bool again, const std::string& identifier)>;
 
   // Created without a thread (suspended); Start runs it.
   CThreadConfigLoading();
@@ -91,6 +93,8 @@ class CThreadConfigLoading {
   PauseObserver OnPause;                     // told every fixed pause before it is waited
   ProgressHandler OnProgress;                // told the image bytes confirmed after every block, just before its line
   EndHandler OnEnd;                          // told last, when the thread body has returned
+  StepObserver OnStep;                       // told each step's StepName as it begins
+  IdentifierObserver OnIdentifier;           // told the identifier the unit reports, before and again after
   LoadingPauses Pauses;
 
   // Starts the thread; false when it was started before.
@@ -112,6 +116,9 @@ class CThreadConfigLoading {
   // confirmed. It counts one byte more than written, so the last block of a
   // small image shows more than 100: the lines read as they always have.
   static std::uint32_t ProgressPercent(std::uint32_t written, std::uint32_t total);
+  // A step as one word for reports ("connect", "upload", "done"); nullptr
+  // for the steps that only report a failure and the final ones.
+  static const char* StepName(int step);
 
   CModbus Client;            // its Address and Rpc are set before Start, as SetUpLoading does
   std::array<std::uint8_t, imageformat::UnitCapacity> Image{};

@@ -38,16 +38,16 @@ bool IsShortRequest(const Frame& request) {
 
 }  // namespace
 
-CSimulatedUnit::CSimulatedUnit(const SimulatorOptions& options) : Options(options) {}
+CSimulatedUnit::CSimulatedUnit(const UnitOptions& options) : Options(options) {}
 
-FrameVerdict CSimulatedUnit::Check(const Frame& frame) const {
+FrameVerdict CSimulatedUnit::CheckIntact(const Frame& frame) {
   if (frame.size() < static_cast<std::size_t>(MbShortRequestSize)) return FrameVerdict::TooShort;
   const std::size_t body = frame.size() - MbCrcSize;
   const std::uint16_t crc = FrameCrc(frame.data(), body);
   if (frame[body] != (crc >> 8) || frame[body + 1] != (crc & 0xFF)) return FrameVerdict::BadCrc;
-  if (frame[0] != Options.UnitAddress) return FrameVerdict::OtherUnit;
   return FrameVerdict::Ours;
 }
+
 
 std::optional<Frame> CSimulatedUnit::Answer(const Frame& frame) {
   const std::uint8_t function = frame[1];

@@ -1,6 +1,6 @@
 #pragma once
 
-// The unit behind the gateway, as a Modbus RTU device: it hears every frame
+// A unit behind the gateway, as a Modbus RTU device: it hears every frame
 // on the line, keeps only intact ones addressed to it, and answers the
 // requests of the configuration loading. The blocks it is sent are kept as
 // the received image, which every switch into configuration-loading mode
@@ -26,10 +26,12 @@ enum class FrameVerdict { Ours, TooShort, BadCrc, OtherUnit };
 
 class CSimulatedUnit {
  public:
-  explicit CSimulatedUnit(const SimulatorOptions& options);
+  explicit CSimulatedUnit(const UnitOptions& options);
 
-  // Whether the unit would act on this frame at all.
-  FrameVerdict Check(const Frame& frame) const;
+  // Whether a frame is intact (Ours, whatever unit it is addressed to);
+  // a unit acts only on intact frames with its own address.
+  static FrameVerdict CheckIntact(const Frame& frame);
+  const UnitOptions& Settings() const { return Options; }
   // The reply to a frame that Check found ours; no value when the unit
   // stays silent.
   std::optional<Frame> Answer(const Frame& frame);
@@ -53,7 +55,7 @@ class CSimulatedUnit {
   Frame Reply(Frame body) const;
   Frame Exception(std::uint8_t function, std::uint8_t code) const;
 
-  SimulatorOptions Options;
+  UnitOptions Options;
   unsigned BootRequests = 0;
   unsigned WriteRequests = 0;
   std::vector<std::uint8_t> Image;

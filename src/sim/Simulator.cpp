@@ -67,10 +67,24 @@ std::uint16_t RequestSequence(const std::vector<std::uint8_t>& request) {
   return static_cast<std::uint16_t>(request[2] | request[3] << 8);
 }
 
+// The requests of a loading, all but the identification: each changes the
+// unit's mode or memory.
+bool IsLoadingRequest(std::uint8_t function) {
+  return function == MbEnterBoot || function == MbEnterConfig || function == MbWriteBlock || function == MbFinish ||
+         function == MbEnterRun;
+}
+
+std::vector<UnitOptions> UnitsOf(const SimulatorOptions& options) {
+  if (options.Units.empty()) return {options};
+  return options.Units;
+}
+
 }  // namespace
 
 CSimulator::CSimulator(SimulatorOptions options)
-    : Options(std::move(options)), Random(Options.Seed), Unit(Options) {}
+    : Options(std::move(options)), Random(Options.Seed) {
+  for (const UnitOptions& unit : UnitsOf(Options)) Units.emplace_back(unit);
+}
 
 CSimulator::~CSimulator() { Stop(); }
 
@@ -81,6 +95,11 @@ bool CSimulator::Fail(std::string* error, const std::string& reason) {
 
 bool CSimulator::Start(std::string* error) {
   if (Thread.joinable()) return Fail(error, "the simulator is already running");
+  for (auto unit = Units.begin(); unit != Units.end(); ++unit)
+    if (std::any_of(Units.begin(), unit, [&](const UnitState& earlier) {
+          return earlier.Unit.Settings().UnitAddress == unit->Unit.Settings().UnitAddress;
+        }))
+      return Fail(error, "unit " + std::to_string(unit->Unit.Settings().UnitAddress) + " is listed twice");
   std::uint32_t address = 0;
   if (!ParseIpv4(Options.ListenAddress, address)) return Fail(error, "bad listen address " + Options.ListenAddress);
   if (!OpenSocket(Socket, {address, Options.Port}, error)) return false;
@@ -122,13 +141,28 @@ void CSimulator::CloseSockets() {
 
 std::uint16_t CSimulator::Port() const { return BoundPort; }
 
+std::vector<std::uint8_t> CSimulator::UnitAddresses() const {
+  std::vector<std::uint8_t> addresses;
+  for (const UnitState& unit : Units) addresses.push_back(unit.Unit.Settings().UnitAddress);
+  return addresses;
+}
+
 std::vector<std::uint8_t> CSimulator::ReceivedImage() const {
+  return ReceivedImage(Units.front().Unit.Settings().UnitAddress);
+}
+
+std::vector<std::uint8_t> CSimulator::ReceivedImage(std::uint8_t address) const {
   std::lock_guard lock(StateLock);
-  return Unit.ReceivedImage();
+  const UnitState* unit = FindUnit(address);
+  return unit != nullptr ? unit->Unit.ReceivedImage() : std::vector<std::uint8_t>{};
 }
 
 bool CSimulator::SaveImage(const std::string& path, std::string* error) const {
-  const std::vector<std::uint8_t> image = ReceivedImage();
+  return SaveImage(Units.front().Unit.Settings().UnitAddress, path, error);
+}
+
+bool CSimulator::SaveImage(std::uint8_t unit, const std::string& path, std::string* error) const {
+  const std::vector<std::uint8_t> image = ReceivedImage(unit);
   try {
     WriteFileAtomically(path, {reinterpret_cast<const char*>(image.data()), image.size()});
     return true;
@@ -139,8 +173,27 @@ bool CSimulator::SaveImage(const std::string& path, std::string* error) const {
 }
 
 std::vector<std::uint32_t> CSimulator::BlockAddresses() const {
+  return BlockAddresses(Units.front().Unit.Settings().UnitAddress);
+}
+
+std::vector<std::uint32_t> CSimulator::BlockAddresses(std::uint8_t address) const {
   std::lock_guard lock(StateLock);
-  return Unit.BlockAddresses();
+  const UnitState* unit = FindUnit(address);
+  return unit != nullptr ? unit->Unit.BlockAddresses() : std::vector<std::uint32_t>{};
+}
+
+CSimulator::UnitState* CSimulator::FindUnit(std::uint8_t address) {
+  const auto found = std::ranges::find_if(Units, [&](const UnitState& u) { return u.Unit.Settings().UnitAddress == address; });
+  return found != Units.end() ? &*found : nullptr;
+}
+
+const CSimulator::UnitState* CSimulator::FindUnit(std::uint8_t address) const {
+  return const_cast<CSimulator*>(this)->FindUnit(address);
+}
+
+// Lines about one unit name it when there are several.
+std::string CSimulator::Tag(const UnitState& unit) const {
+  return Units.size() > 1 ? " (unit " + std::to_string(unit.Unit.Settings().UnitAddress) + ")" : std::string();
 }
 
 void CSimulator::SetLog(std::function<void(const std::string&)> sink) { Sink = std::move(sink); }
@@ -188,77 +241,99 @@ void CSimulator::HandleDatagram(const Bytes& datagram, const Endpoint& sender) {
 
 void CSimulator::HandleGatewayInfo(const Bytes& datagram, const Endpoint& sender) {
   Log("<- " + Hex(datagram) + " gateway info");
-  if (DropThisRequest()) {
+  if (DropThisRequest(Options)) {
     Log("drop request");
     return;
   }
-  ScheduleReply(datagram, sender, GatewayInfoBlock());
+  ScheduleReply(datagram, sender, GatewayInfoBlock(), Options);
 }
 
 void CSimulator::HandleModbus(const Bytes& datagram, const Endpoint& sender) {
   const Frame frame(datagram.begin() + RpcRequestHeaderSize, datagram.end());
-  FrameVerdict verdict;
-  {
-    std::lock_guard lock(StateLock);
-    verdict = Unit.Check(frame);
-  }
   const std::string line = "<- " + Hex(datagram);
-  switch (verdict) {
+  switch (CSimulatedUnit::CheckIntact(frame)) {
     case FrameVerdict::TooShort: return Log(line + " short frame, ignored");
     case FrameVerdict::BadCrc: return Log(line + " bad CRC, ignored");
-    case FrameVerdict::OtherUnit: return Log(line + " " + FunctionText(frame[0], frame[1]) + ", not ours, ignored");
-    case FrameVerdict::Ours: break;
+    default: break;
   }
+  UnitState* unit = FindUnit(frame[0]);
+  if (unit == nullptr) return Log(line + " " + FunctionText(frame[0], frame[1]) + ", not ours, ignored");
   Log(line + " " + FunctionText(frame[0], frame[1]));
-  std::optional<Frame> reply;
-  if (DropThisRequest()) {
-    Log("drop request");
+  WatchOverlap(*unit, frame[1]);
+  const UnitOptions& settings = unit->Unit.Settings();
+  if (DropThisRequest(settings)) {
+    Log("drop request" + Tag(*unit));
     return;
   }
-  if (RefusedAsBusy(frame[1], sender)) {
-    Log("busy: the unit is loading for " + EndpointText(Session->Client));
-    return ScheduleReply(datagram, sender, Unit.Busy(frame[1]));
+  if (RefusedAsBusy(*unit, frame[1], sender)) {
+    Log("busy: " + (Units.size() > 1 ? "unit " + std::to_string(settings.UnitAddress) : "the unit") +
+        " is loading for " + EndpointText(unit->Session->Client));
+    return ScheduleReply(datagram, sender, unit->Unit.Busy(frame[1]), settings, Tag(*unit));
   }
+  std::optional<Frame> reply;
   {
     std::lock_guard lock(StateLock);
-    reply = Unit.Answer(frame);
+    reply = unit->Unit.Answer(frame);
   }
   if (!reply) {
-    Log("unit silent");
+    Log("unit silent" + Tag(*unit));
     return;
   }
-  FollowSession(frame, *reply, sender);
-  ScheduleReply(datagram, sender, *reply);
+  FollowSession(*unit, frame, *reply, sender);
+  ScheduleReply(datagram, sender, *reply, settings, Tag(*unit));
+}
+
+// The units behind one gateway share its serial line, so a client must load
+// them one after another. A loading that was aborted or failed leaves its
+// unit in configuration-loading mode for good, so another unit's loading
+// proves nothing by itself: two loadings overlapped when one goes on after
+// another unit was sent loading requests since it began. A switch into BOOT
+// begins a loading afresh.
+void CSimulator::WatchOverlap(UnitState& unit, std::uint8_t function) {
+  if (!IsLoadingRequest(function)) return;
+  const std::uint8_t address = unit.Unit.Settings().UnitAddress;
+  if (function == MbEnterBoot) unit.InterruptedBy.reset();
+  if (unit.InterruptedBy) {
+    ++OverlapCount;
+    Log("overlap: " + FunctionText(address, function) + " goes on with a loading that unit " +
+        std::to_string(*unit.InterruptedBy) + "'s loading requests interrupted");
+    unit.InterruptedBy.reset();
+  }
+  unit.Loading = function != MbEnterRun;
+  for (UnitState& other : Units)
+    if (&other != &unit && other.Loading && !other.InterruptedBy) other.InterruptedBy = address;
 }
 
 // One loading at a time: from a client's switch into configuration-loading
 // mode until its switch back to run mode, or its silence, every other
 // client's request is refused as busy, so two tools cannot mix their images.
 // Asking who the unit is changes nothing and is always answered.
-bool CSimulator::RefusedAsBusy(std::uint8_t function, const Endpoint& sender) {
-  if (!Session) return false;
+bool CSimulator::RefusedAsBusy(UnitState& unit, std::uint8_t function, const Endpoint& sender) {
+  std::optional<LoadingSession>& session = unit.Session;
+  if (!session) return false;
   const Clock::time_point now = Clock::now();
-  if (now - Session->Heard > Options.SessionSilence) {
-    Log("loading session of " + EndpointText(Session->Client) + " ended: silent for " +
-        std::to_string(Options.SessionSilence.count()) + " ms");
-    Session.reset();
+  if (now - session->Heard > Options.SessionSilence) {
+    Log("loading session of " + EndpointText(session->Client) + " ended: silent for " +
+        std::to_string(Options.SessionSilence.count()) + " ms" + Tag(unit));
+    session.reset();
     return false;
   }
-  if (Session->Client == sender) {
-    Session->Heard = now;
+  if (session->Client == sender) {
+    session->Heard = now;
     return false;
   }
   return function != MbReportSlaveId;
 }
 
-void CSimulator::FollowSession(const Frame& request, const Frame& reply, const Endpoint& sender) {
+void CSimulator::FollowSession(UnitState& unit, const Frame& request, const Frame& reply, const Endpoint& sender) {
+  std::optional<LoadingSession>& session = unit.Session;
   if (reply[1] != request[1]) return;  // an exception reply switches nothing
-  if (request[1] == MbEnterConfig && !Session && Options.SessionSilence.count() > 0) {
-    Session = LoadingSession{sender, Clock::now()};
-    Log("loading session of " + EndpointText(sender) + " begins");
-  } else if (request[1] == MbEnterRun && Session) {
-    Log("loading session of " + EndpointText(sender) + " ended: run mode");
-    Session.reset();
+  if (request[1] == MbEnterConfig && !session && Options.SessionSilence.count() > 0) {
+    session = LoadingSession{sender, Clock::now()};
+    Log("loading session of " + EndpointText(sender) + " begins" + Tag(unit));
+  } else if (request[1] == MbEnterRun && session) {
+    Log("loading session of " + EndpointText(sender) + " ended: run mode" + Tag(unit));
+    session.reset();
   }
 }
 
@@ -272,43 +347,44 @@ CSimulator::Bytes CSimulator::GatewayInfoBlock() const {
   return block;
 }
 
-bool CSimulator::DropThisRequest() {
+bool CSimulator::DropThisRequest(const UnitOptions& unit) {
   ++RequestsSeen;
   const bool nth = Options.DropEveryNthRequest != 0 && RequestsSeen % Options.DropEveryNthRequest == 0;
-  const bool random = RandomDrop();
+  const bool random = RandomDrop(unit);
   return nth || random;
 }
 
-bool CSimulator::DropThisReply() {
+bool CSimulator::DropThisReply(const UnitOptions& unit) {
   ++RepliesSeen;
   const bool nth = Options.DropEveryNthReply != 0 && RepliesSeen % Options.DropEveryNthReply == 0;
-  const bool random = RandomDrop();
+  const bool random = RandomDrop(unit);
   return nth || random;
 }
 
 // Draws only when a rate is set, so that the other settings leave the
 // sequence of random numbers alone.
-bool CSimulator::RandomDrop() {
-  if (Options.DropRate <= 0.0) return false;
+bool CSimulator::RandomDrop(const UnitOptions& unit) {
+  if (unit.DropRate <= 0.0) return false;
   const double chance = static_cast<double>(Random() >> 11) * 0x1.0p-53;  // [0, 1)
-  return chance < Options.DropRate;
+  return chance < unit.DropRate;
 }
 
-void CSimulator::ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload) {
-  if (DropThisReply()) {
-    Log("drop reply");
+void CSimulator::ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload, const UnitOptions& unit,
+                               const std::string& tag) {
+  if (DropThisReply(unit)) {
+    Log("drop reply" + tag);
     return;
   }
   const std::uint16_t sequence = RequestSequence(request);
   const Bytes reply = ReplyDatagram(sequence, payload);
-  PendingReply pending{Clock::now() + Options.ReplyDelay, to, {}};
+  PendingReply pending{Clock::now() + unit.ReplyDelay, to, {}};
   // The answer to an earlier request, as if it had been held up on the way.
   if (Options.StaleReplies)
     pending.Datagrams.push_back(
         {ReplyDatagram(static_cast<std::uint16_t>(sequence - 1), LastReplyPayload), false, " (stale)"});
   if (Options.ForeignPortReplies)
     pending.Datagrams.push_back({reply, true, " (from port " + std::to_string(ForeignPort) + ")"});
-  pending.Datagrams.push_back({reply, false, ""});
+  pending.Datagrams.push_back({reply, false, tag});
   if (Options.DuplicateReplies) pending.Datagrams.push_back({reply, false, " (duplicate)"});
   LastReplyPayload = payload;
   QueueReply(std::move(pending));
@@ -325,11 +401,13 @@ void CSimulator::QueueReply(PendingReply pending) {
       NextOverflowLine = now + OverflowLineInterval;
     }
   }
-  Pending.push_back(std::move(pending));
+  // Units of one gateway may answer after different delays.
+  const auto later = std::ranges::upper_bound(Pending, pending.Due, {}, &PendingReply::Due);
+  Pending.insert(later, std::move(pending));
   MostPending = std::max<std::size_t>(MostPending, Pending.size());
 }
 
-// The delay is the same for every reply, so the queue is in due order.
+// The queue is in due order.
 void CSimulator::SendDueReplies() {
   const Clock::time_point now = Clock::now();
   while (!Pending.empty() && Pending.front().Due <= now) {

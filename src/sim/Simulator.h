@@ -1,8 +1,9 @@
 #pragma once
 
-// A network gateway with one unit behind it, as a real UDP peer on the local
-// machine: it answers the gateway information request and passes Modbus
-// frames to the simulated unit. Faults (lost, late, doubled, stale or
+// A network gateway with one or more units behind it, as a real UDP peer on
+// the local machine: it answers the gateway information request and passes
+// each Modbus frame to the simulated unit it is addressed to; a frame for no
+// unit behind it goes unanswered, as on a real serial line. Faults (lost, late, doubled, stale or
 // foreign replies, a busy or uncooperative unit) can be switched on one by
 // one to exercise the client.
 
@@ -43,13 +44,22 @@ class CSimulator {
   void Stop();
   std::uint16_t Port() const;  // the port actually bound
 
-  // Bytes written from the load address upward; gaps read as 0xFF.
+  // The addresses of the units behind the gateway, in the order given.
+  std::vector<std::uint8_t> UnitAddresses() const;
+  // Bytes written from the load address upward; gaps read as 0xFF. Without
+  // a unit: the first one's; empty for a unit that is not there.
   std::vector<std::uint8_t> ReceivedImage() const;
-  // Writes ReceivedImage() to `path` as an export writes its files; false,
-  // and the reason in error, when it cannot.
+  std::vector<std::uint8_t> ReceivedImage(std::uint8_t unit) const;
+  // Writes ReceivedImage(unit) to `path` as an export writes its files;
+  // false, and the reason in error, when it cannot.
   bool SaveImage(const std::string& path, std::string* error = nullptr) const;
+  bool SaveImage(std::uint8_t unit, const std::string& path, std::string* error = nullptr) const;
   // Address of every accepted 0x34 write, in order.
   std::vector<std::uint32_t> BlockAddresses() const;
+  std::vector<std::uint32_t> BlockAddresses(std::uint8_t unit) const;
+  // How often a loading went on after loading requests to another unit of
+  // this gateway had come in since it began: two loadings shared the line.
+  unsigned Overlaps() const { return OverlapCount; }
   // The most replies that ever waited for their delay at once; never more
   // than MaxPendingReplies.
   std::size_t MostPendingReplies() const { return MostPending; }
@@ -77,6 +87,14 @@ class CSimulator {
     Endpoint Client;
     Clock::time_point Heard;
   };
+  struct UnitState {
+    explicit UnitState(const UnitOptions& options) : Unit(options) {}
+    CSimulatedUnit Unit;  // under StateLock; its Settings() never change
+    // The rest touched only by the serving thread.
+    std::optional<LoadingSession> Session;
+    bool Loading = false;  // from a loading request up to the switch back to run mode
+    std::optional<std::uint8_t> InterruptedBy;  // a unit sent loading requests meanwhile
+  };
 
   bool Fail(std::string* error, const std::string& reason);
   bool OpenSocket(UdpSocket& socket, const Endpoint& local, std::string* error);
@@ -89,13 +107,18 @@ class CSimulator {
   void HandleGatewayInfo(const Bytes& datagram, const Endpoint& sender);
   void HandleModbus(const Bytes& datagram, const Endpoint& sender);
   Bytes GatewayInfoBlock() const;
-  bool RefusedAsBusy(std::uint8_t function, const Endpoint& sender);
-  void FollowSession(const Frame& request, const Frame& reply, const Endpoint& sender);
+  UnitState* FindUnit(std::uint8_t address);
+  const UnitState* FindUnit(std::uint8_t address) const;
+  std::string Tag(const UnitState& unit) const;
+  void WatchOverlap(UnitState& unit, std::uint8_t function);
+  bool RefusedAsBusy(UnitState& unit, std::uint8_t function, const Endpoint& sender);
+  void FollowSession(UnitState& unit, const Frame& request, const Frame& reply, const Endpoint& sender);
 
-  bool DropThisRequest();
-  bool DropThisReply();
-  bool RandomDrop();
-  void ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload);
+  bool DropThisRequest(const UnitOptions& unit);
+  bool DropThisReply(const UnitOptions& unit);
+  bool RandomDrop(const UnitOptions& unit);
+  void ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload, const UnitOptions& unit,
+                     const std::string& tag = {});
   void QueueReply(PendingReply pending);
   void SendDueReplies();
   void Send(const Datagram& datagram, const Endpoint& to);
@@ -118,12 +141,12 @@ class CSimulator {
   std::deque<PendingReply> Pending;
   std::size_t Overflowed = 0;  // oldest replies dropped since the last line about it
   Clock::time_point NextOverflowLine{};
-  std::optional<LoadingSession> Session;
 
   // Read by other threads while the serving thread runs.
   std::atomic<std::size_t> MostPending{0};
+  std::atomic<unsigned> OverlapCount{0};
   mutable std::mutex StateLock;
-  CSimulatedUnit Unit;
+  std::vector<UnitState> Units;
 };
 
 }  // namespace smsconf::sim

@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <csignal>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
+#include "common/ChildProcess.h"
+#include "common/TempDir.h"
 #include "common/UdpPeer.h"
 
 namespace smsconf::sim {
@@ -104,14 +108,69 @@ TEST(Simulator, AnswersEachFunction) {
   }
 }
 
+// Each unit behind the gateway keeps its own image.
 TEST(Simulator, AssemblesTheImageFromBlockWrites) {
-  Running sim;
+  SimulatorOptions options;
+  options.Units = {options.Unit(1), options.Unit(2)};
+  Running sim(options);
   std::uint16_t sequence = 100;
-  for (const auto& [address, data] : std::initializer_list<std::pair<std::uint32_t, std::string>>{
-           {0x8004, "EFGH"}, {0x8000, "ABCD"}, {0x800A, "XY"}, {0x7000, "no"}, {0x8001, "b"}})
-    ASSERT_FALSE(sim.Exchange(ModbusRequest(++sequence, WriteBlockFrame(1, address, data))).empty());
-  EXPECT_EQ(sim.Simulator.ReceivedImage(), Bytes({'A', 'b', 'C', 'D', 'E', 'F', 'G', 'H', 0xFF, 0xFF, 'X', 'Y'}));
+  for (const auto& [unit, address, data] : std::initializer_list<std::tuple<std::uint8_t, std::uint32_t, std::string>>{
+           {1, 0x8004, "EFGH"}, {2, 0x8000, "2"}, {1, 0x8000, "ABCD"}, {1, 0x800A, "XY"}, {1, 0x7000, "no"}, {1, 0x8001, "b"}})
+    ASSERT_FALSE(sim.Exchange(ModbusRequest(++sequence, WriteBlockFrame(unit, address, data))).empty());
+  const Bytes first = {'A', 'b', 'C', 'D', 'E', 'F', 'G', 'H', 0xFF, 0xFF, 'X', 'Y'};
+  EXPECT_EQ(sim.Simulator.ReceivedImage(), first);
+  EXPECT_EQ(sim.Simulator.ReceivedImage(1), first);
+  EXPECT_EQ(sim.Simulator.ReceivedImage(2), Bytes{'2'});
   EXPECT_EQ(sim.Simulator.BlockAddresses(), (std::vector<std::uint32_t>{0x8004, 0x8000, 0x800A, 0x8001}));
+  EXPECT_EQ(sim.Simulator.BlockAddresses(2), std::vector<std::uint32_t>{0x8000});
+  EXPECT_TRUE(sim.Simulator.ReceivedImage(3).empty() && sim.Simulator.BlockAddresses(3).empty());
+  EXPECT_EQ(sim.Simulator.UnitAddresses(), (std::vector<std::uint8_t>{1, 2}));
+}
+
+TEST(Simulator, RefusesAUnitListedTwice) {
+  SimulatorOptions options;
+  options.Port = 0;
+  options.Units = {options.Unit(3), options.Unit(4), options.Unit(3)};
+  CSimulator simulator(options);
+  std::string error;
+  EXPECT_FALSE(simulator.Start(&error));
+  EXPECT_EQ(error, "unit 3 is listed twice");
+}
+
+// Loadings of units behind one gateway must take turns on its serial line;
+// one that goes on after another unit's loading requests came in counts as
+// an overlap. Every request here is answered.
+TEST(Simulator, CountsLoadingsThatShareTheLine) {
+  using Requests = std::vector<std::pair<std::uint8_t, std::uint8_t>>;  // unit, function
+  auto whole = [](std::uint8_t unit) { return Requests{{unit, 0x23}, {unit, 0x33}, {unit, 0x34}, {unit, 0x35}, {unit, 0x26}}; };
+  auto then = [](Requests a, const Requests& b) { a.insert(a.end(), b.begin(), b.end()); return a; };
+  const struct {
+    const char* Name;
+    Requests Sent;
+    unsigned Overlaps;
+  } cases[] = {
+      {"one after another", then(whole(1), whole(2)), 0},
+      {"a failed loading, another, the retry", then(then({{1, 0x23}, {1, 0x33}, {1, 0x34}}, whole(2)), whole(1)), 0},
+      {"asking who a unit is meanwhile", {{1, 0x23}, {1, 0x33}, {2, 0x11}, {1, 0x34}, {1, 0x26}}, 0},
+      {"after the first is back in run mode", {{1, 0x23}, {1, 0x26}, {2, 0x33}, {1, 0x33}}, 0},
+      {"a whole loading within another", then(then({{1, 0x23}}, whole(2)), {{1, 0x33}}), 1},
+      {"taking turns", {{1, 0x23}, {2, 0x23}, {1, 0x33}, {2, 0x33}, {1, 0x34}}, 3},
+      {"a block to the other", {{1, 0x33}, {2, 0x34}, {1, 0x35}}, 1},
+      {"the other's run mode", {{1, 0x33}, {1, 0x34}, {2, 0x26}, {1, 0x26}}, 1},
+  };
+  for (const auto& c : cases) {
+    SimulatorOptions options;
+    options.Units = {options.Unit(1), options.Unit(2)};
+    Running sim(options);
+    std::uint16_t sequence = 0;
+    for (const auto& [unit, function] : c.Sent) {
+      const Bytes frame = function == 0x34 ? WriteBlockFrame(unit, 0x8000, "ab") : Bytes{unit, function};
+      ASSERT_FALSE(sim.Exchange(ModbusRequest(++sequence, frame)).empty()) << c.Name << ' ' << sequence;
+    }
+    EXPECT_EQ(sim.Simulator.Overlaps(), c.Overlaps) << c.Name;
+    std::lock_guard lock(sim.Mutex);
+    EXPECT_EQ(std::ranges::count_if(sim.Log, [](auto& l) { return l.starts_with("overlap: unit "); }), c.Overlaps) << c.Name;
+  }
 }
 
 template <typename T>
@@ -162,6 +221,26 @@ TEST(Simulator, EachFault) {
       {"stale", [](auto& o) { o.StaleReplies = true; }, {Boot(0), Boot(1)},
        {GatewayReply(0xFFFF, {}), Booted(0), GatewayReply(0, WithCrc({0x01, 0x23, 0x01})), Booted(1)}},
       {"foreign port", [](auto& o) { o.ForeignPortReplies = true; }, {Boot(1)}, {Booted(1), Booted(1)}, 1},
+      // Each unit answers for itself, with its own faults; unit 3 is absent.
+      {"units of their own",
+       [](auto& o) {
+         o.Units = {o.Unit(1), o.Unit(2), o.Unit(4)};
+         o.Units[1].NoIdentifier = true;
+         o.Units[1].BusyWrites = 1;
+         o.Units[2].DropRate = 1.0;
+       },
+       {ModbusRequest(1, {0x01, 0x11}), ModbusRequest(2, {0x02, 0x11}), ModbusRequest(3, {0x03, 0x11}),
+        ModbusRequest(4, {0x04, 0x11}), ModbusRequest(5, WriteBlockFrame(2, 0x8000, "ok")), ModbusRequest(6, write)},
+       {GatewayReply(1, WithCrc({0x01, 0x11, 0x13, 'S', 'M', 'S', '-', 'A', 'U', ' ', 'S', 'I', 'M', ' ', '1', '.', '0',
+                                 '0', ' ', '#', '1', 0x00})),
+        GatewayReply(2, WithCrc({0x02, 0x91, 0x01})), GatewayReply(5, WithCrc({0x02, 0xB4, 0x06})),
+        GatewayReply(6, WithCrc({0x01, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}))}},
+      {"units with delays of their own",
+       [](auto& o) {
+         o.Units = {o.Unit(1), o.Unit(2)};
+         o.Units[0].ReplyDelay = std::chrono::milliseconds(300);
+       },
+       {Boot(1), ModbusRequest(2, {0x02, 0x23})}, {GatewayReply(2, WithCrc({0x02, 0x23, 0x01})), Booted(1)}},
   };
   for (const auto& c : cases) {
     SimulatorOptions options;
@@ -281,6 +360,100 @@ TEST(Simulator, LoadsForOneClientAtATime) {
     EXPECT_EQ(std::ranges::count_if(sim.Log, [](auto& l) { return l.starts_with("busy: the unit is loading for 127.0.0.1:"); }),
               std::ranges::count_if(c.Steps, [&](const Step& s) { return s.Reply == busy(s.Request[1]); }))
         << c.Name;
+  }
+}
+
+#ifndef _WIN32
+// smsconf-cli simulate standing in for a site: a gateway from a port range
+// and one on any port, units 2 and 7 behind each with settings for all, for
+// one address and for one gateway's unit, the more precise ones first
+// whatever their order; the log names the gateway of each line, and each
+// unit's image goes into a file of its own.
+TEST(Simulator, ServesASiteFromTheCommandLine) {
+  testing::TempDir dir;
+  std::string picked;
+  {
+    const testing::UdpPeer probe;  // a port the system picked, free again
+    picked = probe.Address().substr(probe.Address().rfind(':') + 1);
+  }
+  testing::ChildProcess simulate({SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:" + picked + "-" + picked, "--listen",
+                                  "127.0.0.1:0", "--units", "2,7", "--busy", "1", "--busy", picked + "/2=3", "--busy",
+                                  "2=2", "--no-id=7", "--no-update", "--save-image", dir.Path.string()});
+  std::vector<std::string> gateways;
+  for (int i = 0; i < 2; ++i) gateways.push_back(simulate.ReadLine().value_or("listening on ?").substr(13));
+  ASSERT_EQ(gateways.front(), "127.0.0.1:" + picked);
+  auto port = [&](int gateway) { return static_cast<std::uint16_t>(std::stoi(gateways[gateway].substr(10))); };
+
+  const testing::UdpPeer client;
+  auto busy = [](std::uint8_t unit) { return Bytes{unit, 0xB4, 0x06}; };
+  auto written = [](std::uint8_t unit) { return Bytes{unit, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}; };
+  const struct {
+    int Gateway;
+    Bytes Request;
+    Bytes Reply;
+  } exchanges[] = {
+      {0, WriteBlockFrame(2, 0x8000, "A"), busy(2)}, {0, WriteBlockFrame(2, 0x8000, "A"), busy(2)},
+      {0, WriteBlockFrame(2, 0x8000, "A"), busy(2)}, {0, WriteBlockFrame(2, 0x8000, "A"), written(2)},
+      {1, WriteBlockFrame(2, 0x8000, "B"), busy(2)}, {1, WriteBlockFrame(2, 0x8000, "B"), busy(2)},
+      {1, WriteBlockFrame(2, 0x8000, "B"), written(2)}, {1, WriteBlockFrame(7, 0x8000, "C"), busy(7)},
+      {1, WriteBlockFrame(7, 0x8000, "C"), written(7)}, {0, {0x07, 0x11}, {0x07, 0x91, 0x01}},
+      {0, {0x07, 0x23}, {0x07, 0xA3, 0x01}},
+      {1, {0x02, 0x11}, {0x02, 0x11, 0x13, 'S', 'M', 'S', '-', 'A', 'U', ' ', 'S', 'I', 'M', ' ', '1', '.', '0', '0', ' ', '#', '2', 0x00}},
+  };
+  std::uint16_t sequence = 0;
+  for (const auto& exchange : exchanges) {
+    client.Send(port(exchange.Gateway), ModbusRequest(++sequence, exchange.Request));
+    EXPECT_EQ(client.Receive().value_or(Received{}).Content, GatewayReply(sequence, WithCrc(exchange.Reply))) << sequence;
+  }
+  simulate.Signal(SIGTERM);
+  const std::vector<std::string> lines = simulate.RemainingLines();
+  EXPECT_EQ(simulate.Wait(), 0);
+  for (const std::string& line : lines)
+    EXPECT_TRUE(line.starts_with(gateways[0] + " ") || line.starts_with(gateways[1] + " ") || line.starts_with("saved ")) << line;
+  EXPECT_EQ(std::ranges::count_if(lines, [](auto& l) { return l.ends_with(" (unit 7)"); }), 4);  // the replies
+  const std::string images[] = {"A", "", "B", "C"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = gateways[i / 2].replace(9, 1, "_") + "_unit" + (i % 2 != 0 ? "7" : "2") + ".bin";
+    EXPECT_EQ(testing::ReadFile(dir.File(name)), images[i]) << name;
+  }
+  EXPECT_EQ(dir.EntryCount(), 4u);
+}
+#endif
+
+// Each refusal names its option; 192.0.2.1 cannot be bound, so that a
+// simulator let through by mistake ends at once.
+TEST(Simulator, RefusesSiteOptionsThatDoNotFit) {
+  const testing::TempDir dir;
+  const std::string file = dir.File("file");
+  testing::WriteFile(file, "");
+  const struct {
+    std::vector<std::string> Arguments;
+    std::string Error;
+    int Status = 2;
+  } cases[] = {
+      {{"--listen", "192.0.2.1:5-3"}, "--listen: not an address ADDR:PORT or ADDR:FIRST-LAST: 192.0.2.1:5-3"},
+      {{"--listen", "192.0.2.1:0-3"}, "--listen: not an address"},
+      {{"--listen", "192.0.2.1:1-1001"}, "--listen: more than 1000 gateways"},
+      {{"--listen", "192.0.2.1:1-500", "--listen", "192.0.2.1:1-501"}, "--listen: more than 1000 gateways"},
+      {{"--units", "1,2,1"}, "--units: unit 1 is listed twice"},
+      {{"--unit", "2", "--units", "3"}, "--unit excludes --units"},
+      {{"--units", "1,2", "--busy", "3=5"}, "--busy: 3=5: there is no unit 3"},
+      {{"--no-id=3"}, "--no-id: 3: there is no unit 3"},
+      {{"--listen", "192.0.2.1:0", "--delay", "0/1=5"}, "--delay: 0/1=5: no gateway listens on port 0"},
+      {{"--listen", "192.0.2.1:7", "--no-update=8/1"}, "--no-update: 8/1: no gateway listens on port 8"},
+      {{"--busy", "x=1"}, "--busy: not VALUE, UNIT=VALUE or PORT/UNIT=VALUE: x=1"},
+      {{"--busy", "1=4294967296"}, "--busy: Value 4294967296 not in range 0 to 4294967295"},
+      // Several images go into a folder, one into a file.
+      {{"--units", "1,2", "--save-image", file}, "--save-image: Cannot create files in " + file + ": "},
+      {{"--units", "1,2", "--save-image", dir.File("none")}, "--save-image: Cannot create files in " + dir.File("none") + ": no such folder"},
+      {{"--listen", "192.0.2.1:2", "--save-image", dir.Path.string()}, "simulate: cannot bind 192.0.2.1:1", 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {SMSCONF_CLI, "simulate", "--listen", "192.0.2.1:1"};
+    arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
+    const testing::ProcessResult run = testing::RunProcess(arguments);
+    EXPECT_EQ(run.Status, c.Status) << c.Error;
+    EXPECT_TRUE(run.Err.starts_with(c.Error)) << run.Err;
   }
 }
 
