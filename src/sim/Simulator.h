@@ -99,6 +99,7 @@ class CSimulator {
   bool Fail(std::string* error, const std::string& reason);
   bool OpenSocket(UdpSocket& socket, const Endpoint& local, std::string* error);
   void CloseSockets();
+  void WakeServer();
 
   void Serve(std::stop_token stop);
   int PollTimeout() const;
