@@ -14,8 +14,10 @@ namespace smsconf::sim {
 
 namespace {
 
-// How long one wait for datagrams may last; bounds the reaction to Stop.
-constexpr int PollIntervalMs = 20;
+// How long an idle gateway waits for datagrams at a time. Stop wakes it at
+// once with a datagram of its own, so this only bounds a lost wake-up, and
+// fifty idle gateways cost next to nothing.
+constexpr int IdleWaitMs = 500;
 // Datagrams taken per wake, so that a flood cannot hold off Stop.
 constexpr int MaxDatagramsPerWake = 256;
 
@@ -128,10 +130,19 @@ bool CSimulator::OpenSocket(UdpSocket& socket, const Endpoint& local, std::strin
 void CSimulator::Stop() {
   if (Thread.joinable()) {
     Thread.request_stop();
+    WakeServer();
     Thread.join();
   }
   Pending.clear();
   CloseSockets();
+}
+
+void CSimulator::WakeServer() {
+  std::uint32_t address = LoopbackAddress;
+  ParseIpv4(Options.ListenAddress, address);
+  if (address == AnyAddress) address = LoopbackAddress;
+  const std::uint8_t nothing = 0;
+  Socket.SendTo({address, BoundPort}, &nothing, 0);
 }
 
 void CSimulator::CloseSockets() {
@@ -201,17 +212,16 @@ void CSimulator::SetLog(std::function<void(const std::string&)> sink) { Sink = s
 void CSimulator::Serve(std::stop_token stop) {
   Bytes buffer(RpcBufferSize);
   while (!stop.stop_requested()) {
-    if (Socket.WaitReadable(PollTimeout())) ReceiveWaiting(buffer);
+    if (Socket.WaitReadable(PollTimeout()) && !stop.stop_requested()) ReceiveWaiting(buffer);
     SendDueReplies();
   }
 }
 
-// Wakes for the next delayed reply, but never sleeps longer than the poll
-// interval, so that Stop is noticed soon.
+// Wakes for the next delayed reply.
 int CSimulator::PollTimeout() const {
-  if (Pending.empty()) return PollIntervalMs;
+  if (Pending.empty()) return IdleWaitMs;
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(Pending.front().Due - Clock::now());
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, PollIntervalMs));
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, IdleWaitMs));
 }
 
 void CSimulator::ReceiveWaiting(Bytes& buffer) {

@@ -3,9 +3,10 @@
 // A network gateway with one or more units behind it, as a real UDP peer on
 // the local machine: it answers the gateway information request and passes
 // each Modbus frame to the simulated unit it is addressed to; a frame for no
-// unit behind it goes unanswered, as on a real serial line. Faults (lost, late, doubled, stale or
-// foreign replies, a busy or uncooperative unit) can be switched on one by
-// one to exercise the client.
+// unit behind it goes unanswered, as on a real serial line. Faults (lost,
+// late, doubled, stale or foreign replies, a busy or uncooperative unit) can
+// be switched on one by one, for the gateway or for one unit, to exercise
+// the client.
 
 #include <atomic>
 #include <chrono>
@@ -99,6 +100,7 @@ class CSimulator {
   bool Fail(std::string* error, const std::string& reason);
   bool OpenSocket(UdpSocket& socket, const Endpoint& local, std::string* error);
   void CloseSockets();
+  void WakeServer();
 
   void Serve(std::stop_token stop);
   int PollTimeout() const;
