@@ -30,8 +30,15 @@ const QString Completed = QStringLiteral("Загрузка конфигурац�
 
 struct Unit {
   explicit Unit(std::chrono::milliseconds replyDelay = {}, bool finishUnanswered = false)
-      : Simulator({.Port = 0, .InvalidFinishReply = finishUnanswered, .ReplyDelay = replyDelay}) {
+      : Simulator(Options(replyDelay, finishUnanswered)) {
     EXPECT_TRUE(Simulator.Start());
+  }
+  static sim::SimulatorOptions Options(std::chrono::milliseconds replyDelay, bool finishUnanswered) {
+    sim::SimulatorOptions options;
+    options.Port = 0;
+    options.InvalidFinishReply = finishUnanswered;
+    options.ReplyDelay = replyDelay;
+    return options;
   }
   QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(Simulator.Port()); }
   std::string Image() const {
