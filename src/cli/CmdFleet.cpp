@@ -297,16 +297,16 @@ std::function<int()> SetupFleet(CLI::App& app) {
       ->check(WholeNumber(false))
       ->check(CLI::Range(Jobs.Min, Jobs.Max))
       ->capture_default_str();
-  command->add_flag("--force", options->Force, "Send images that fail the image check anyway");
-  command->add_option("--deadline", options->Deadline, "Give up a unit's loading after this many seconds")
+  CLI::Option* force = command->add_flag("--force", options->Force, "Send images that fail the image check anyway");
+  CLI::Option* deadline = command->add_option("--deadline", options->Deadline, "Give up a unit's loading after this many seconds")
       ->type_name("SECONDS")
       ->check(RealNumber())
       ->check(PositiveSeconds());
-  command->add_option("--retry", options->Retry, "Try a failed unit again, at the end of its gateway's queue, this often")
+  CLI::Option* retry = command->add_option("--retry", options->Retry, "Try a failed unit again, at the end of its gateway's queue, this often")
       ->check(WholeNumber(false))
       ->check(CLI::Range(Retries.Min, Retries.Max))
       ->capture_default_str();
-  command->add_option("--report", options->Report, "Write what every unit did as JSON into this file")
+  CLI::Option* report = command->add_option("--report", options->Report, "Write what every unit did as JSON into this file")
       ->type_name("FILE.json");
   command->add_option("--tries", options->Tries, "Sends per request")
       ->check(WholeNumber(true))
@@ -318,7 +318,12 @@ std::function<int()> SetupFleet(CLI::App& app) {
       ->capture_default_str();
   command->add_flag("--no-color", options->NoColor, "Never colour the results");
   command->add_flag("--probe", options->Probe,
-                    "Only ask every gateway for its information and every unit for its identifier; send no image");
+                    "Only ask every gateway for its information and every unit for its identifier; send no image")
+      // A probe loads nothing: the options of a loading would be ignored.
+      ->excludes(force)
+      ->excludes(deadline)
+      ->excludes(retry)
+      ->excludes(report);
   return [options] { return RunFleet(*options); };
 }
 

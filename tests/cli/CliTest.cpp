@@ -116,6 +116,7 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
       {{"load", "--unit", "abc"}, 2, "--unit: abc is not a number"},
       {{"simulate", "--drop", "nan"}, 2, "--drop: nan is not a number"},
       {{"simulate", "--seed", "-1"}, 2, "--seed: -1 is negative"},
+      {{"fleet", "--probe", "--report", "r.json", "plan.csv"}, 2, "--report excludes --probe"},  // it would be ignored
       {{"simulate", "--save-image", pair.Dir.File("none/x.bin")}, 2,
        "--save-image: Cannot create file " + pair.Dir.File("none/x.bin") + ": no such folder"},
       {{"simulate", "--listen", "192.0.2.1:1", "--save-image", inputs.Path.string()}, 2,
