@@ -104,6 +104,12 @@ class ChildProcess : public OutputLines<ChildProcess> {
     return ::ReadFile(Output, &c, 1, &got, nullptr) && got == 1;
   }
 
+  // Lets go of the program's output, as a reader that goes away does.
+  void CloseOutput() {
+    if (Output != nullptr) CloseHandle(Output);
+    Output = nullptr;
+  }
+
   // Ends the program at once, with 128 + signal as its status.
   void Signal(int signal) const {
     if (Process != nullptr) TerminateProcess(Process, static_cast<UINT>(128 + signal));
