@@ -445,7 +445,9 @@ TEST(Simulator, RefusesSiteOptionsThatDoNotFit) {
       // Several images go into a folder, one into a file.
       {{"--units", "1,2", "--save-image", file}, "--save-image: Cannot create files in " + file + ": "},
       {{"--units", "1,2", "--save-image", dir.File("none")}, "--save-image: Cannot create files in " + dir.File("none") + ": no such folder"},
+#ifndef _WIN32  // Wine binds an address that is not the machine's
       {{"--listen", "192.0.2.1:2", "--save-image", dir.Path.string()}, "simulate: cannot bind 192.0.2.1:1", 1},
+#endif
   };
   for (const auto& c : cases) {
     std::vector<std::string> arguments = {SMSCONF_CLI, "simulate", "--listen", "192.0.2.1:1"};
