@@ -369,6 +369,11 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   const std::size_t loaded = report.find("\"result\": \"loaded\"");
   EXPECT_NE(report.find("\"result\": \"loaded\"", loaded + 1), std::string::npos) << report;
   EXPECT_NE(report.find("\"result\": \"failed\", \"step\": \"connect\""), std::string::npos) << report;
+
+  // Every unit loaded and confirmed: 0, also without a report; the deadline is in seconds.
+  testing::WriteFile(dir.File("north.csv"), "gateway,unit,image\n" + a.Address() + ",1,good.bin\n");
+  RunFleet({dir.File("north.csv"), "--deadline", "30"}, status);
+  EXPECT_EQ(status, 0);
 }
 
 // A probe reads the plan but no image, and changes no unit's mode.

@@ -37,25 +37,27 @@ TEST(Application, TitleIsTheExecutableNameCapitalisedAndTheToolkitSpeaksRussian)
 // the box that start-up shows (%1: the path), its icon and its details; the
 // events, the file's part of the title, and what "Сохранить" then opens: the
 // start of an error box's text, or the save dialog's title (empty: nothing).
+const QString OddOpened = "Файл \"%1\" открыт, но не всё в нём читается так, как кажется:\n\n"
+                          "Строка 1, [Phone9] не читается: абоненты — это Phone0 … Phone7\n"
+                          "Строка 4, [Event0] Neg: Neg 2 — ни 0 (фронт), ни 1 (срез); читается как срез\n"
+                          "Строка 5, [Event0] Pin: Pin 40 вне входов 0 … 31\n"
+                          "Строка 6, [Event0] Delay: \"x\" — не целое число в 32-битном диапазоне; читается как 0\n"
+                          "Строка 7, [Event0] Send: Send 256 вне 0 … 255; в счёт идут только младшие 8 бит: 0";
 const std::tuple<std::string, const char*, QString, QMessageBox::Icon, QString, int, QString, QString> StartCases[] = {
     {Sample, nullptr, "", {}, "", 8, "pumping-station.sms", ""},
     {"new.sms", nullptr, "", {}, "", 0, "new.sms", ""},
     {"", nullptr, "", {}, "", 0, "Без имени", "Сохранить как..."},
     {".", nullptr, "Cannot open file %1: это папка", QMessageBox::Critical, "", 0, ".", "Cannot open file "},
     // Six findings about how the file reads, and one about content that the
-    // window lets the user make (no recipients), which it does not show.
+    // window lets the user make (no recipients), which it does not show;
+    // five fit the box without details.
     {"odd.sms", "[Phone9]\r\nNumber=1\r\n[Event0]\r\nNeg=2\r\nPin=40\r\nDelay=x\r\nSend=256\r\n[Event2]\r\nPin=1\r\n",
-     "Файл \"odd.sms\" открыт, но не всё в нём читается так, как кажется:\n\n"
-     "Строка 1, [Phone9] не читается: абоненты — это Phone0 … Phone7\n"
-     "Строка 4, [Event0] Neg: Neg 2 — ни 0 (фронт), ни 1 (срез); читается как срез\n"
-     "Строка 5, [Event0] Pin: Pin 40 вне входов 0 … 31\n"
-     "Строка 6, [Event0] Delay: \"x\" — не целое число в 32-битном диапазоне; читается как 0\n"
-     "Строка 7, [Event0] Send: Send 256 вне 0 … 255; в счёт идут только младшие 8 бит: 0\n\n"
-     "Ещё 1 — в подробностях.",
-     QMessageBox::Warning,
+     OddOpened.arg("odd.sms") + "\n\nЕщё 1 — в подробностях.", QMessageBox::Warning,
      "Строка 8, [Event2] не читается: события читаются с Event0 до первой отсутствующей или пустой секции, "
      "здесь Event1",
      1, "odd.sms", ""},
+    {"five.sms", "[Phone9]\r\nNumber=1\r\n[Event0]\r\nNeg=2\r\nPin=40\r\nDelay=x\r\nSend=256\r\n",
+     OddOpened.arg("five.sms"), QMessageBox::Warning, "", 1, "five.sms", ""},
 };
 
 // Notes what a modal window said and closes it, a message box by its OK.
