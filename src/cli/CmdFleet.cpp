@@ -37,7 +37,6 @@ constexpr int ExitSignalBase = 128;
 constexpr char RunEnded = 'E';
 constexpr limits::Range Jobs{1, 1024};
 constexpr limits::Range Retries{0, 100};
-constexpr double LongestDeadlineSeconds = 1e7;  // as good as none, and the clock's sums stay in range
 constexpr double MillisecondsPerSecond = 1000;
 
 constexpr std::size_t BarWidth = 20;
@@ -277,14 +276,6 @@ int RunFleet(const FleetOptions& options) {
   return allLoaded && reported ? ExitOk : ExitFailure;
 }
 
-CLI::Validator PositiveSeconds() {
-  return CLI::Validator(
-      [](std::string& value) -> std::string {
-        return std::strtod(value.c_str(), nullptr) > 0 ? std::string() : value + " is not positive";
-      },
-      "");
-}
-
 }  // namespace
 
 std::function<int()> SetupFleet(CLI::App& app) {
@@ -298,24 +289,15 @@ std::function<int()> SetupFleet(CLI::App& app) {
       ->check(CLI::Range(Jobs.Min, Jobs.Max))
       ->capture_default_str();
   CLI::Option* force = command->add_flag("--force", options->Force, "Send images that fail the image check anyway");
-  CLI::Option* deadline = command->add_option("--deadline", options->Deadline, "Give up a unit's loading after this many seconds")
-      ->type_name("SECONDS")
-      ->check(RealNumber())
-      ->check(PositiveSeconds());
+  CLI::Option* deadline =
+      AddDeadlineOption(command, options->Deadline, "Give up a unit's loading after this many seconds");
   CLI::Option* retry = command->add_option("--retry", options->Retry, "Try a failed unit again, at the end of its gateway's queue, this often")
       ->check(WholeNumber(false))
       ->check(CLI::Range(Retries.Min, Retries.Max))
       ->capture_default_str();
   CLI::Option* report = command->add_option("--report", options->Report, "Write what every unit did as JSON into this file")
       ->type_name("FILE.json");
-  command->add_option("--tries", options->Tries, "Sends per request")
-      ->check(WholeNumber(true))
-      ->check(CLI::Range(limits::Tries.Min, limits::Tries.Max))
-      ->capture_default_str();
-  command->add_option("--timeout", options->Timeout, "Wait for each reply, in milliseconds")
-      ->check(WholeNumber(true))
-      ->check(CLI::Range(limits::TimeoutMs.Min, limits::TimeoutMs.Max))
-      ->capture_default_str();
+  AddLinkOptions(command, options->Tries, options->Timeout);
   command->add_flag("--no-color", options->NoColor, "Never colour the results");
   command->add_flag("--probe", options->Probe,
                     "Only ask every gateway for its information and every unit for its identifier; send no image")

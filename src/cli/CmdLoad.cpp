@@ -35,7 +35,6 @@ constexpr int ExitSignalBase = 128;
 // The image is written, but the unit did not confirm the end of the loading.
 constexpr int ExitUnconfirmed = 3;
 // A longer deadline is as good as none, and keeps the clock's sums in range.
-constexpr double LongestDeadlineSeconds = 1e7;
 
 constexpr std::size_t ProgressBarWidth = 30;
 constexpr int FullProgress = 100;
@@ -240,15 +239,6 @@ int RunLoad(const LoadOptions& options) {
   return ExitFailure;
 }
 
-// A deadline is a positive number of seconds.
-CLI::Validator PositiveNumber() {
-  return CLI::Validator(
-      [](std::string& value) -> std::string {
-        return std::strtod(value.c_str(), nullptr) > 0 ? std::string() : value + " is not positive";
-      },
-      "");
-}
-
 }  // namespace
 
 std::function<int()> SetupLoad(CLI::App& app) {
@@ -262,21 +252,11 @@ std::function<int()> SetupLoad(CLI::App& app) {
       ->check(WholeNumber(true))
       ->check(CLI::Range(limits::Unit.Min, limits::Unit.Max))
       ->capture_default_str();
-  load->add_option("--tries", options->Tries, "Sends per request")
-      ->check(WholeNumber(true))
-      ->check(CLI::Range(limits::Tries.Min, limits::Tries.Max))
-      ->capture_default_str();
-  load->add_option("--timeout", options->Timeout, "Wait for each reply, in milliseconds")
-      ->check(WholeNumber(true))
-      ->check(CLI::Range(limits::TimeoutMs.Min, limits::TimeoutMs.Max))
-      ->capture_default_str();
+  AddLinkOptions(load, options->Tries, options->Timeout);
   load->add_flag("--no-color", options->NoColor, "Never colour the log lines");
   load->add_flag("--force", options->Force, "Send an image that fails the image check anyway");
-  load->add_option("--deadline", options->Deadline,
-                   "Abort the loading, as Ctrl+C does, after this many seconds (default: no deadline)")
-      ->type_name("SECONDS")
-      ->check(RealNumber())
-      ->check(PositiveNumber());
+  AddDeadlineOption(load, options->Deadline,
+                    "Abort the loading, as Ctrl+C does, after this many seconds (default: no deadline)");
   return [options] { return RunLoad(*options); };
 }
 

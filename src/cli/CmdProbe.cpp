@@ -97,14 +97,7 @@ std::function<int()> SetupProbe(CLI::App& app) {
       ->check(CLI::Range(limits::Unit.Min, limits::Unit.Max))
       ->take_all()
       ->allow_extra_args(false);
-  probe->add_option("--tries", options->Tries, "Sends per request")
-      ->check(WholeNumber(true))
-      ->check(CLI::Range(limits::Tries.Min, limits::Tries.Max))
-      ->capture_default_str();
-  probe->add_option("--timeout", options->Timeout, "Wait for each reply, in milliseconds")
-      ->check(WholeNumber(true))
-      ->check(CLI::Range(limits::TimeoutMs.Min, limits::TimeoutMs.Max))
-      ->capture_default_str();
+  AddLinkOptions(probe, options->Tries, options->Timeout);
   return [options] { return RunProbe(*options); };
 }
 

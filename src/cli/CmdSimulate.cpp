@@ -189,6 +189,17 @@ void ApplySettings(const SimulateArguments& arguments, std::uint16_t port, sim::
   }
 }
 
+// A folder that can take new files; else the reason, behind `refusal`.
+std::string CheckWritableFolder(const std::string& folder, const std::string& refusal) {
+  switch (KindOf(folder)) {
+    case FileKind::None: return refusal + ": no such folder";
+    case FileKind::Folder: break;
+    default: return refusal + ": " + FileErrorReason(ENOTDIR);
+  }
+  if (!FolderWritable(folder)) return refusal + ": " + FileErrorReason(errno);
+  return {};
+}
+
 // The image is written only on exit, so a folder that cannot take it is
 // told at the start, not after a whole session.
 std::string CheckSaveImage(const std::string& path) {
@@ -197,25 +208,12 @@ std::string CheckSaveImage(const std::string& path) {
   } catch (const std::exception& e) {
     return e.what();
   }
-  const std::string folder = FolderOf(path);
-  switch (KindOf(folder)) {
-    case FileKind::None: return "Cannot create file " + path + ": no such folder";
-    case FileKind::Folder: break;
-    default: return "Cannot create file " + path + ": " + FileErrorReason(ENOTDIR);
-  }
-  if (!FolderWritable(folder)) return "Cannot create file " + path + ": " + FileErrorReason(errno);
-  return {};
+  return CheckWritableFolder(FolderOf(path), "Cannot create file " + path);
 }
 
 // With several units, the images go into a folder, one file each.
 std::string CheckSaveFolder(const std::string& folder) {
-  switch (KindOf(folder)) {
-    case FileKind::None: return "Cannot create files in " + folder + ": no such folder";
-    case FileKind::Folder: break;
-    default: return "Cannot create files in " + folder + ": " + FileErrorReason(ENOTDIR);
-  }
-  if (!FolderWritable(folder)) return "Cannot create files in " + folder + ": " + FileErrorReason(errno);
-  return {};
+  return CheckWritableFolder(folder, "Cannot create files in " + folder);
 }
 
 bool OneImage(const SimulateArguments& arguments) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "limits/Limits.h"
+
 namespace smsconf::cli {
 
 // Exit statuses shared by every command.
@@ -54,6 +56,38 @@ inline CLI::Validator RealNumber() {
         return {};
       },
       "");
+}
+
+// A positive number, as a deadline in seconds is; after RealNumber.
+inline CLI::Validator PositiveNumber() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        return std::strtod(value.c_str(), nullptr) > 0 ? std::string() : value + " is not positive";
+      },
+      "");
+}
+
+// The longest deadline taken: as good as none, and the clock's sums stay in range.
+inline constexpr double LongestDeadlineSeconds = 1e7;
+
+// --deadline SECONDS, kept as typed (empty: none).
+inline CLI::Option* AddDeadlineOption(CLI::App* command, std::string& seconds, const std::string& description) {
+  return command->add_option("--deadline", seconds, description)
+      ->type_name("SECONDS")
+      ->check(RealNumber())
+      ->check(PositiveNumber());
+}
+
+// --tries and --timeout of every command that speaks to a gateway.
+inline void AddLinkOptions(CLI::App* command, int& tries, int& timeoutMs) {
+  command->add_option("--tries", tries, "Sends per request")
+      ->check(WholeNumber(true))
+      ->check(CLI::Range(limits::Tries.Min, limits::Tries.Max))
+      ->capture_default_str();
+  command->add_option("--timeout", timeoutMs, "Wait for each reply, in milliseconds")
+      ->check(WholeNumber(true))
+      ->check(CLI::Range(limits::TimeoutMs.Min, limits::TimeoutMs.Max))
+      ->capture_default_str();
 }
 
 }  // namespace smsconf::cli
