@@ -33,7 +33,6 @@ namespace {
 using fleet::UnitOutcome;
 using fleet::UnitResult;
 
-constexpr int ExitSignalBase = 128;
 constexpr char RunEnded = 'E';
 constexpr limits::Range Jobs{1, 1024};
 constexpr limits::Range Retries{0, 100};
@@ -266,8 +265,7 @@ int RunFleet(const FleetOptions& options) {
   std::fputs(("\n" + fleet::SummaryTable(plan, outcomes)).c_str(), stdout);
   std::fflush(stdout);
   if (interrupted) {
-    PrintError("Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" "
-               "до следующей полной загрузки");
+    PrintError(InterruptedLoadingWarning);
   }
   const bool reported = WriteReport(options.Report, plan, outcomes);
   if (interrupted) return ExitSignalBase + WakeUp::StopSignal();

@@ -31,7 +31,6 @@ namespace smsconf::cli {
 namespace {
 
 // What shells report for a program that a signal ended: 128 + the signal.
-constexpr int ExitSignalBase = 128;
 // The image is written, but the unit did not confirm the end of the loading.
 constexpr int ExitUnconfirmed = 3;
 // A longer deadline is as good as none, and keeps the clock's sums in range.
@@ -226,8 +225,7 @@ int RunLoad(const LoadOptions& options) {
 
   if (ending == Ending::PastDeadline) PrintError("Срок загрузки истёк (--deadline " + options.Deadline + " с)");
   if (aborted) {
-    PrintError("Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" "
-               "до следующей полной загрузки");
+    PrintError(InterruptedLoadingWarning);
   }
   switch (ending) {
     case Ending::Completed: return ExitOk;

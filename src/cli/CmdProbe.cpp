@@ -22,7 +22,6 @@ namespace smsconf::cli {
 namespace {
 
 // What shells report for a program that a signal ended: 128 + the signal.
-constexpr int ExitSignalBase = 128;
 constexpr char ProbeDone = 'D';
 
 struct ProbeOptions {

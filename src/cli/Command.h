@@ -15,6 +15,11 @@ namespace smsconf::cli {
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailure = 1;
 inline constexpr int ExitUsage = 2;
+inline constexpr int ExitSignalBase = 128;  // + the signal that stopped a command
+
+// Said when a loading is stopped before its end.
+inline constexpr const char* InterruptedLoadingWarning =
+    "Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" до следующей полной загрузки";
 
 // The commands of smsconf-cli, each in its own Cmd*.cpp. A setup adds the
 // subcommand and its options to the application and returns the function
