@@ -17,7 +17,7 @@ CLI::Validator WritableFolder() {
         switch (KindOf(folder)) {
           case FileKind::None: return "Cannot create files in " + folder + ": no such folder";
           case FileKind::Folder: break;
-          default: return "Cannot create files in " + folder + ": " + FileErrorReason(ENOTDIR);
+          default: return "Cannot create files in " + folder + ": not a folder";
         }
         if (!FolderWritable(folder)) return "Cannot create files in " + folder + ": " + FileErrorReason(errno);
         return {};

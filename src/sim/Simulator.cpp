@@ -239,6 +239,8 @@ void CSimulator::ReceiveWaiting(Bytes& buffer) {
     Endpoint sender;
     const int length = Socket.ReceiveFrom(buffer.data(), static_cast<int>(buffer.size()), sender);
     if (length < 0) return;  // nothing more waiting
+    // Stop's wake-up, from this very socket: nothing to serve or to trace.
+    if (length == 0 && sender.Port == BoundPort) return;
     if (Trace != nullptr)
       Trace->Datagram(trace::CWireTrace::Direction::In, LocalEnd(sender, false), sender,
                       {buffer.data(), static_cast<std::size_t>(length)});
@@ -440,11 +442,13 @@ void CSimulator::SendDueReplies() {
 
 void CSimulator::Send(const Datagram& datagram, const Endpoint& to) {
   const UdpSocket& socket = datagram.FromForeignPort ? ForeignSocket : Socket;
-  socket.SendTo(to, datagram.Content.data(), static_cast<int>(datagram.Content.size()));
-  Log("-> " + Hex(datagram.Content) + datagram.Note);
+  // Traced before it goes, so that the trace of a site never shows the
+  // request that a reply brought about before the reply itself.
   if (Trace != nullptr)
     Trace->Datagram(trace::CWireTrace::Direction::Out, LocalEnd(to, datagram.FromForeignPort), to, datagram.Content,
                     datagram.Note);
+  socket.SendTo(to, datagram.Content.data(), static_cast<int>(datagram.Content.size()));
+  Log("-> " + Hex(datagram.Content) + datagram.Note);
 }
 
 // A line about what the simulator did, which the trace shows among the

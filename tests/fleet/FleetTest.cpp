@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <csignal>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -346,7 +347,10 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   EXPECT_EQ(Received(a), "");  // nothing sent for a refused plan
 
   // A unit that fails holds none of the others up, and fails the run.
-  lines = RunFleet({dir.File("plan.csv"), "--tries", "2", "--force", "--report", dir.File("report.json")}, status);
+  const std::string traces = dir.File("traces");
+  std::filesystem::create_directory(traces);
+  lines = RunFleet({dir.File("plan.csv"), "--tries", "2", "--force", "--report", dir.File("report.json"), "--trace",
+                    traces, "--pcap", traces}, status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(Received(a), ExportedImage);
   EXPECT_EQ(Received(b), Pattern(300, 0));
@@ -369,6 +373,20 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   const std::size_t loaded = report.find("\"result\": \"loaded\"");
   EXPECT_NE(report.find("\"result\": \"loaded\"", loaded + 1), std::string::npos) << report;
   EXPECT_NE(report.find("\"result\": \"failed\", \"step\": \"connect\""), std::string::npos) << report;
+  // A trace and a capture for each gateway, of its own datagrams alone.
+  const Texts gateways = {a.Address(), b.Address(), silent.Address()};
+  for (const std::string& gateway : gateways) {
+    std::string name = traces + "/" + gateway;
+    name[name.rfind(':')] = '_';
+    const std::string trace = testing::ReadFile(name + ".trace");
+    EXPECT_NE(trace.find("-- fleet, gateway " + gateway + ", started "), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" -> " + gateway + " 21 AB "), std::string::npos) << trace;
+    for (const std::string& other : gateways)
+      EXPECT_EQ(trace.find(" " + other + " ") == std::string::npos, other != gateway) << name;
+    EXPECT_GT(testing::ReadFile(name + ".pcap").size(), 24u) << name;
+  }
+  EXPECT_NE(testing::ReadFile(traces + "/" + silent.Address().replace(9, 1, "_") + ".trace").find(", try 2 of 2: giving up"),
+            std::string::npos);
 }
 
 // A probe reads the plan but no image, and changes no unit's mode.

@@ -193,6 +193,11 @@ TEST(CmdProbe, LinesAndStatus) {
       {{"--gateway", "10.1.2"}, 2,
        {"bad gateway address \"10.1.2\" (accepted: a.b.c.d or a.b.c.d:port, e.g. 192.168.1.1 or 192.168.1.1:1122)"}},
       {{"--gateway", at, "--unit", "0"}, 2, {"--unit: Value 0 not in range 1 to 254", "Run with --help for more information."}},
+#ifndef _WIN32
+      // A trace that cannot be written fails a probe that went well.
+      {{"--gateway", at, "--trace", "/dev/full"}, 1,
+       {at + ": " + Answered, at + "/1: identifier \"АУ №7\"", "smsconf-cli: Cannot write file /dev/full: disk full"}},
+#endif
   };
   for (const auto& c : cases) {
     Texts arguments{SMSCONF_CLI, "probe"};
