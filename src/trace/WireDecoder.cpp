@@ -1,6 +1,7 @@
 #include "trace/WireDecoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "link/Crc16.h"
@@ -39,20 +40,20 @@ std::string Quoted(Bytes text) {
          "\"";
 }
 
-bool CrcRight(Bytes frame) {
-  if (frame.size() < static_cast<std::size_t>(MbCrcSize)) return false;
-  const Bytes body = frame.first(frame.size() - MbCrcSize);
-  const std::uint16_t crc = Crc16(body.data(), static_cast<int>(body.size()));
-  return frame[body.size()] == crc >> 8 && frame[body.size() + 1] == (crc & 0xFFu);
+// The CRC that ends a frame, as it goes on the wire: the high byte of what
+// Crc16 returns first.
+std::array<std::uint8_t, MbCrcSize> FrameCrc(Bytes frame) {
+  const std::uint16_t crc = Crc16(frame.data(), static_cast<int>(frame.size() - MbCrcSize));
+  return {static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc & 0xFFu)};
 }
 
-// The CRC goes on the wire high byte of Crc16 first.
+bool CrcRight(Bytes frame) {
+  return frame.size() >= static_cast<std::size_t>(MbCrcSize) && std::ranges::equal(frame.last(MbCrcSize), FrameCrc(frame));
+}
+
 std::string CrcVerdict(Bytes frame) {
   if (CrcRight(frame)) return ", CRC ok";
-  const Bytes body = frame.first(frame.size() - MbCrcSize);
-  const std::uint16_t crc = Crc16(body.data(), static_cast<int>(body.size()));
-  const std::uint8_t expected[] = {static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc & 0xFFu)};
-  return ", CRC wrong: " + HexBytes(frame.last(MbCrcSize)) + " instead of " + HexBytes(expected);
+  return ", CRC wrong: " + HexBytes(frame.last(MbCrcSize)) + " instead of " + HexBytes(FrameCrc(frame));
 }
 
 std::string FunctionText(std::uint8_t function) {

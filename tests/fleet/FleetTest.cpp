@@ -411,7 +411,7 @@ TEST(CmdFleet, ProbesEveryRowOfAPlan) {
   for (const auto& c : cases) {
     testing::WriteFile(dir.File("plan.csv"), header + c.Rows);
     int status = -1;
-    Texts lines = RunFleet({dir.File("plan.csv"), "--probe", "--tries", "1", "--timeout", "100"}, status);
+    Texts lines = RunFleet({dir.File("plan.csv"), "--probe", "--tries", "1", "--timeout", "100", "--trace", dir.Path.string()}, status);
     EXPECT_EQ(status, c.Status) << c.Rows;
     std::ranges::sort(lines);
     Texts expected = c.Lines;
@@ -419,6 +419,8 @@ TEST(CmdFleet, ProbesEveryRowOfAPlan) {
     EXPECT_EQ(lines, expected);
   }
   EXPECT_TRUE(a.Unit.ReceivedImage(1).empty() && a.Unit.ReceivedImage(2).empty());
+  const std::string trace = testing::ReadFile(dir.File(std::string(a.Address()).replace(9, 1, "_") + ".trace"));
+  EXPECT_NE(trace.find(" <- " + a.Address() + " 15 A1 "), std::string::npos) << trace;
 }
 
 // Ctrl+C and SIGTERM end every loading in flight, mark the rest and warn.

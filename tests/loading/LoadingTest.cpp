@@ -439,11 +439,12 @@ TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
 }
 
 #ifndef _WIN32
-// What tshark reads from a capture: one "source port, destination port,
-// payload in hex" line per datagram.
+// What tshark reads from a capture: one line per datagram with its source
+// and destination addresses and ports and its payload in hex.
 Texts Tshark(const std::string& capture) {
   const testing::ProcessResult read = testing::RunProcess(
-      {"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "udp.srcport", "-e", "udp.dstport", "-e", "udp.payload"});
+      {"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "ip.src", "-e", "udp.srcport", "-e", "ip.dst", "-e",
+       "udp.dstport", "-e", "udp.payload"});
   EXPECT_EQ(read.Status, 0) << read.Err;
   Texts lines;
   std::istringstream out(read.Out);
@@ -462,7 +463,7 @@ Texts AsTshark(const std::string& trace, std::uint16_t port) {
     if (!std::regex_match(line, m, datagram)) continue;
     std::string hex;
     for (const char c : m[3].str()) if (c != ' ') hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string self = std::to_string(port), peer = m[2];
+    const std::string self = "127.0.0.1\t" + std::to_string(port), peer = "127.0.0.1\t" + m[2].str();
     lines.push_back(m[1] == "->" ? self + "\t" + peer + "\t" + hex : peer + "\t" + self + "\t" + hex);
   }
   return lines;
@@ -496,7 +497,9 @@ TEST(CmdLoad, TraceAndCaptureOfBothEnds) {
   std::smatch client;
   ASSERT_TRUE(std::regex_search(simulated, client, std::regex("<- 127\\.0\\.0\\.1:([0-9]+) 21 AB ")));
   const auto tool = static_cast<std::uint16_t>(std::stoi(client[1]));
-  const Texts datagrams = AsTshark(testing::ReadFile(dir.File("load.trace")), tool);
+  const std::string traced = testing::ReadFile(dir.File("load.trace"));
+  EXPECT_NE(traced.find(" -- step upload\n"), std::string::npos) << traced;
+  const Texts datagrams = AsTshark(traced, tool);
   EXPECT_EQ(datagrams.size(), 2u * 14);  // the exchanges of a loading of two blocks
   EXPECT_EQ(AsTshark(simulated, static_cast<std::uint16_t>(std::stoi(gateway.substr(gateway.rfind(':') + 1)))), datagrams);
   EXPECT_EQ(Tshark(dir.File("load.pcap")), datagrams);
@@ -539,6 +542,10 @@ TEST(CmdLoad, FailuresEndWithTheirStatus) {
        " ms, try 1 of 2: sending again", {"Ошибка! Нет связи с ВЕЛАР"}},
       {{dir.File("sms.bin"), "--force", "--trace", dir.Path.string()}, 1,
        "Cannot create file " + dir.Path.string() + ": is a directory"},
+#ifndef _WIN32
+      {{dir.File("sms.bin"), "--gateway", unconfirming.Address(), "--tries", "5", "--force", "--trace", "/dev/full"}, 3,
+       "smsconf-cli: Cannot write file /dev/full: disk full"},
+#endif
   };
   for (const auto& c : cases) {
     testing::ChildProcess load(Texts{SMSCONF_CLI, "load"} + c.Arguments);

@@ -138,6 +138,28 @@ TEST(WireTrace, TextAndCaptureFilesAsBytes) {
   EXPECT_EQ(Bytes(capture.begin(), capture.end()), header + out + in);
 }
 
+// A reply is read by the request to the same peer with the same number:
+// its bytes alone could mislead.
+TEST(WireTrace, RepliesAreReadByTheirRequests) {
+  CWireTrace trace;
+  Texts lines;
+  trace.WriteTextTo([&](const std::string& line) { lines.push_back(line.substr(line.find(" | ") + 3)); });
+  const Endpoint tool{LoopbackAddress, 40000}, gateway{LoopbackAddress, 1122}, other{LoopbackAddress, 1123};
+  const Bytes info = GatewayReply(1, Bytes(8)), write = GatewayReply(2, Bytes{0x01, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00, 0x12, 0x34});
+  const auto in = [&](const Endpoint& from, const Bytes& datagram) { trace.Datagram(CWireTrace::Direction::In, tool, from, datagram); };
+  trace.Datagram(CWireTrace::Direction::Out, tool, gateway, GatewayRequest(1, RpcCmdGatewayInfo));
+  trace.Datagram(CWireTrace::Direction::Out, tool, gateway, ModbusRequest(2, {0x01, 0x34, 0x20, 0xA2, 0x00, 0x80, 0x00, 0x00}));
+  in(gateway, info);
+  in(other, info);
+  in(gateway, write);
+  in(other, write);
+  EXPECT_EQ(Texts(lines.begin() + 2, lines.end()),
+            (Texts{"reply seq 0x0001 GatewayInfo, 8 bytes: too short for the address",
+                   "reply seq 0x0001 Modbus unit 0 function 0x00, 4 data bytes, CRC wrong: 00 00 instead of 00 1B",
+                   "reply seq 0x0002 Modbus unit 1 WriteBlock, echo address 0x8000, CRC wrong: 12 34 instead of 0B 55",
+                   "reply seq 0x0002 GatewayInfo, address 128.0.0.18"}));
+}
+
 TEST(WireTrace, FilesThatCannotBeWritten) {
   const testing::TempDir dir;
   CWireTrace folder;
@@ -182,6 +204,7 @@ TEST(WireTrace, WhatTheTransportTellsOfEachTry) {
     }
   });
   CWireTrace trace;
+  trace.NameLocalEnd = true;
   const TracedLines traced(trace);
   CRPCInterface rpc;
   rpc.AddressText = gateway.Address();
@@ -194,10 +217,13 @@ TEST(WireTrace, WhatTheTransportTellsOfEachTry) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the copy is in
   rpc.Tries = 1;
   EXPECT_EQ(rpc.Request(RpcCmdGatewayInfo, nullptr, nullptr), RpcNoReply);
+  const std::string first = "127.0.0.1:" + std::to_string(rpc.Socket.LocalPort()) + " ";
+  ASSERT_EQ(rpc.Open(), 0);  // a new socket, on another port
+  const std::string second = "127.0.0.1:" + std::to_string(rpc.Socket.LocalPort()) + " ";
   rpc.Abort = true;
   EXPECT_EQ(rpc.Request(RpcCmdGatewayInfo, nullptr, nullptr), RpcAborted);
-  const std::string to = "-> " + gateway.Address() + " 21 AB ", from = "<- " + gateway.Address() + " 15 ";
-  const std::string elsewhere = "<- " + stranger.Address() + " 15 A1 34 12 | reply seq 0x1234, empty; ignored: not from the gateway's address and port";
+  const std::string to = first + "-> " + gateway.Address() + " 21 AB ", from = first + "<- " + gateway.Address() + " 15 ";
+  const std::string elsewhere = first + "<- " + stranger.Address() + " 15 A1 34 12 | reply seq 0x1234, empty; ignored: not from the gateway's address and port";
   EXPECT_EQ(traced.Lines, (Texts{
       to + "34 12 00 | request seq 0x1234 GatewayInfo",
       elsewhere,
@@ -208,11 +234,11 @@ TEST(WireTrace, WhatTheTransportTellsOfEachTry) {
       from + "A1 34 12 | reply seq 0x1234, empty",
       from + "A1 34 12 | reply seq 0x1234, empty; ignored: left over from an earlier exchange",
       to + "35 12 00 | request seq 0x1235 GatewayInfo",
-      "<- " + stranger.Address() + " 15 A1 35 12 | reply seq 0x1235, empty; ignored: not from the gateway's address and port",
+      first + "<- " + stranger.Address() + " 15 A1 35 12 | reply seq 0x1235, empty; ignored: not from the gateway's address and port",
       from + "A1 34 12 | reply seq 0x1234, empty; ignored: answers another request",
       from + "| not a gateway datagram; ignored: not a gateway reply",
       "-- no reply to seq 0x1235 within 100 ms, try 1 of 1: giving up",
-      to + "36 12 00 | request seq 0x1236 GatewayInfo",
+      second + "-> " + gateway.Address() + " 21 AB 36 12 00 | request seq 0x1236 GatewayInfo",
       "-- aborted while waiting for the reply to seq 0x1236",
   }));
 }
