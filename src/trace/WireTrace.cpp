@@ -80,6 +80,8 @@ std::string CWireTrace::Open(Output& output, const std::string& path) {
       if (errno == EPERM) ThrowCannotCreate(path, {text::Wording::LinkNotFollowed, {target}});
       ThrowCannotCreate(path, errno);
     }
+    // Windows says "permission denied" of a folder.
+    if (KindOf(target) == FileKind::Folder) ThrowCannotCreate(path, EISDIR);
     errno = 0;
     output.File.open(NativePath(target), std::ios::binary | std::ios::trunc);
     if (!output.File) ThrowCannotCreate(path, errno != 0 ? errno : EIO);

@@ -230,9 +230,9 @@ TEST(ThreadConfigLoading, UploadShapes) {
 // decoded, among the steps, the lines and the pauses, a busy unit's longer
 // ones included. The datagrams' bytes are left out here.
 TEST(ThreadConfigLoading, TraceDecodesEveryExchangeInOrder) {
-  LoadingRun run([](auto& o) { o.BusyWrites = 1; });
-  trace::CWireTrace trace;
+  trace::CWireTrace trace;  // outlives the run that writes into it
   Texts lines;
+  LoadingRun run([](auto& o) { o.BusyWrites = 1; });
   trace.WriteTextTo([&](const std::string& line) {
     const std::size_t text = line.find(' ', line.find_first_not_of(' ')) + 1, decoded = line.find(" | ");
     lines.push_back(decoded == std::string::npos ? Timed(line.substr(text)) : line.substr(text, 3) + line.substr(decoded + 3));

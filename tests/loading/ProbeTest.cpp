@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/ChildProcess.h"
+#include "common/TempDir.h"
 #include "common/UdpPeer.h"
 #include "link/Modbus.h"
 #include "sim/Simulator.h"
@@ -206,6 +207,13 @@ TEST(CmdProbe, LinesAndStatus) {
     EXPECT_EQ(probe.RemainingLines(), c.Lines) << c.Arguments.back();
     EXPECT_EQ(probe.Wait(), c.Status) << c.Arguments.back();
   }
+  // The trace holds the exchanges.
+  const testing::TempDir dir;
+  testing::ChildProcess traced({SMSCONF_CLI, "probe", "--gateway", at, "--trace", dir.File("probe.trace")});
+  EXPECT_EQ(traced.Wait(), 0);
+  const std::string trace = testing::ReadFile(dir.File("probe.trace"));
+  EXPECT_NE(trace.find(" <- " + at + " 15 A1 "), std::string::npos) << trace;
+  EXPECT_NE(trace.find("ReportSlaveId, identifier \"АУ №7\", CRC ok\n"), std::string::npos) << trace;
 }
 
 // Ctrl+C ends the request under way at once, which alone would take 50 s.
