@@ -99,7 +99,7 @@ int CRPCInterface::WaitForReply(MemoryStream* reply) {
       n = Socket.ReceiveFrom(received, RpcMaxDatagram, sender);
       if (n >= 0) {
         const std::optional<RpcObserver::Ignored> why = WhyNotTheReply(sender, gateway, n);
-        if (Observer != nullptr) Observer->Received(LocalEnd(), sender, {received, std::size_t(n)}, why);
+        if (Observer != nullptr) Observer->Received(LocalEnd(), sender, {received, static_cast<std::size_t>(n)}, why);
         if (!why) {
           if (reply != nullptr) reply->assign(received + RpcReplyHeaderSize, received + n);
           return RpcOk;
@@ -116,7 +116,8 @@ void CRPCInterface::DropLeftOver() {
   Endpoint sender;
   const int n = Socket.ReceiveFrom(ReceiveBuffer.data(), RpcMaxDatagram, sender);
   if (n >= 0 && Observer != nullptr)
-    Observer->Received(LocalEnd(), sender, {ReceiveBuffer.data(), std::size_t(n)}, RpcObserver::Ignored::LeftOver);
+    Observer->Received(LocalEnd(), sender, {ReceiveBuffer.data(), static_cast<std::size_t>(n)},
+                       RpcObserver::Ignored::LeftOver);
 }
 
 int CRPCInterface::Request(std::uint8_t command, const MemoryStream* request, MemoryStream* reply) {
@@ -139,7 +140,8 @@ int CRPCInterface::Request(std::uint8_t command, const MemoryStream* request, Me
   const auto sent = static_cast<std::uint16_t>(sequence);
   for (int attempt = 0; attempt < Tries; ++attempt) {
     SendDatagram(SendBuffer.data(), length);
-    if (Observer != nullptr) Observer->Sent(LocalEnd(), Gateway(), {SendBuffer.data(), std::size_t(length)}, attempt + 1, Tries);
+    if (Observer != nullptr)
+      Observer->Sent(LocalEnd(), Gateway(), {SendBuffer.data(), static_cast<std::size_t>(length)}, attempt + 1, Tries);
     const int result = WaitForReply(reply);
     if (Observer != nullptr && result == RpcNoReply) Observer->TimedOut(sent, Timeout, attempt + 1, Tries);
     if (Observer != nullptr && result == RpcAborted) Observer->Aborted(sent);

@@ -372,7 +372,8 @@ int CThreadConfigLoading::UploadImage(int blockSize) {
       // The unit is still storing; give it longer for this and every later block.
       Log(Info, Text().Busy);
       pause += Pauses.BusyExtra;
-      if (Trace != nullptr) Trace->Event("unit busy: every further block waits " + std::to_string(pause.count()) + " ms");
+      if (Trace != nullptr)
+        Trace->Event("unit busy: every further block waits " + std::to_string(pause.count()) + " ms");
     } else if (block.Status == MbException) {
       Log(Alert, Text().UnitError);
       result = UploadFailed;

@@ -48,7 +48,8 @@ std::array<std::uint8_t, MbCrcSize> FrameCrc(Bytes frame) {
 }
 
 bool CrcRight(Bytes frame) {
-  return frame.size() >= static_cast<std::size_t>(MbCrcSize) && std::ranges::equal(frame.last(MbCrcSize), FrameCrc(frame));
+  return frame.size() >= static_cast<std::size_t>(MbCrcSize) &&
+         std::ranges::equal(frame.last(MbCrcSize), FrameCrc(frame));
 }
 
 std::string CrcVerdict(Bytes frame) {

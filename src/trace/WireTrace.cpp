@@ -190,9 +190,12 @@ void CWireTrace::Received(const Endpoint& local, const Endpoint& from, Bytes dat
 
 void CWireTrace::TimedOut(std::uint16_t sequence, std::uint32_t timeoutMs, int attempt, int tries) {
   Event("no reply to " + SequenceText(sequence) + " within " + std::to_string(timeoutMs) + " ms, try " +
-        std::to_string(attempt) + " of " + std::to_string(tries) + (attempt < tries ? ": sending again" : ": giving up"));
+        std::to_string(attempt) + " of " + std::to_string(tries) +
+        (attempt < tries ? ": sending again" : ": giving up"));
 }
 
-void CWireTrace::Aborted(std::uint16_t sequence) { Event("aborted while waiting for the reply to " + SequenceText(sequence)); }
+void CWireTrace::Aborted(std::uint16_t sequence) {
+  Event("aborted while waiting for the reply to " + SequenceText(sequence));
+}
 
 }  // namespace smsconf::trace
