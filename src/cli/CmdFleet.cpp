@@ -4,6 +4,7 @@
 
 #include "cli/Command.h"
 #include "cli/Console.h"
+#include "cli/TraceOption.h"
 #include "files/AtomicFile.h"
 #include "fleet/FleetReport.h"
 #include "fleet/FleetRun.h"
@@ -59,6 +60,7 @@ struct FleetOptions {
   int Timeout = limits::DefaultTimeoutMs;
   bool NoColor = false;
   bool Probe = false;
+  TraceOptions Trace;  // folders
 };
 
 void PrintError(const std::string& utf8) { std::fprintf(stderr, "%s\n", utf8.c_str()); }
@@ -193,6 +195,8 @@ fleet::FleetSettings Settings(const FleetOptions& options) {
   settings.Jobs = options.Jobs;
   settings.Link = {options.Tries, static_cast<std::uint32_t>(options.Timeout)};
   settings.Retries = options.Retry;
+  settings.TraceFolder = options.Trace.Text;
+  settings.CaptureFolder = options.Trace.Capture;
   if (!options.Deadline.empty()) {
     const double seconds = std::min(std::strtod(options.Deadline.c_str(), nullptr), LongestDeadlineSeconds);
     settings.Deadline = std::chrono::milliseconds(static_cast<std::int64_t>(seconds * MillisecondsPerSecond));
@@ -229,14 +233,21 @@ bool RunUntilStopped(WakeUp& watch, const std::function<void()>& work, const std
   return interrupted;
 }
 
+// Each gateway whose trace is incomplete is named; a run that went well fails.
+int CheckTraces(const fleet::CFleetRun& run, int status) {
+  const std::vector<std::string> failures = run.TraceFailures();
+  for (const std::string& failure : failures) PrintError("smsconf-cli: " + failure);
+  return failures.empty() || status != ExitOk ? status : ExitFailure;
+}
+
 int ProbePlan(WakeUp& watch, fleet::CFleetRun& run) {
   std::vector<ProbeUnit> answers;
   if (RunUntilStopped(watch, [&] { answers = run.Probe(); }, [&] { run.Abort(); })) {
     PrintError("probe interrupted");
-    return ExitSignalBase + WakeUp::StopSignal();
+    return CheckTraces(run, ExitSignalBase + WakeUp::StopSignal());
   }
   const bool all = std::ranges::all_of(answers, [](const ProbeUnit& a) { return a.Outcome == ProbeOutcome::Answered; });
-  return all ? ExitOk : ExitFailure;
+  return CheckTraces(run, all ? ExitOk : ExitFailure);
 }
 
 int RunFleet(const FleetOptions& options) {
@@ -268,10 +279,10 @@ int RunFleet(const FleetOptions& options) {
     PrintError(InterruptedLoadingWarning);
   }
   const bool reported = WriteReport(options.Report, plan, outcomes);
-  if (interrupted) return ExitSignalBase + WakeUp::StopSignal();
+  if (interrupted) return CheckTraces(run, ExitSignalBase + WakeUp::StopSignal());
   const bool allLoaded =
       std::ranges::all_of(outcomes, [](const UnitOutcome& outcome) { return outcome.Result == UnitResult::Loaded; });
-  return allLoaded && reported ? ExitOk : ExitFailure;
+  return CheckTraces(run, allLoaded && reported ? ExitOk : ExitFailure);
 }
 
 }  // namespace
@@ -297,6 +308,7 @@ std::function<int()> SetupFleet(CLI::App& app) {
       ->type_name("FILE.json");
   AddLinkOptions(command, options->Tries, options->Timeout);
   command->add_flag("--no-color", options->NoColor, "Never colour the results");
+  AddTraceFolderOptions(*command, options->Trace);
   command->add_flag("--probe", options->Probe,
                     "Only ask every gateway for its information and every unit for its identifier; send no image")
       // A probe loads nothing: the options of a loading would be ignored.

@@ -4,6 +4,7 @@
 
 #include "cli/Command.h"
 #include "cli/Console.h"
+#include "cli/TraceOption.h"
 #include "files/ExportPaths.h"
 #include "files/FileBytes.h"
 #include "image/ImageFormat.h"
@@ -51,6 +52,7 @@ struct LoadOptions {
   bool NoColor = false;
   bool Force = false;
   std::string Deadline;  // seconds, as typed; empty: none
+  TraceOptions Trace;
 };
 
 // Why the wait for the loading ended; one byte each through the wake-up.
@@ -180,11 +182,11 @@ std::optional<int> Refusal(const LoadingVerdict& verdict, const LoadOptions& opt
   return ExitFailure;
 }
 
-int RunLoad(const LoadOptions& options) {
+int Load(const LoadOptions& options, trace::CWireTrace* trace) {
   const SocketLibrary sockets;
   CRPCInterface rpc;
   LoadingSetup setup =
-      SetUpLoading({options.Gateway, options.Unit, Link(options)}, options.Image, options.Force, rpc);
+      SetUpLoading({options.Gateway, options.Unit, Link(options), trace}, options.Image, options.Force, rpc);
   if (const std::optional<int> status = Refusal(setup.Verdict, options)) return *status;
   std::unique_ptr<CThreadConfigLoading>& loading = setup.Procedure;
   PrintLine("Размер файла конфигурации " + std::to_string(loading->ImageSize) + " байт");
@@ -237,6 +239,19 @@ int RunLoad(const LoadOptions& options) {
   return ExitFailure;
 }
 
+// The trace outlives the loading that writes into it.
+int RunLoad(const LoadOptions& options) {
+  std::string error;
+  const std::unique_ptr<trace::CWireTrace> trace = OpenTrace(
+      options.Trace, "load " + options.Image + " into unit " + std::to_string(options.Unit) + " behind " + options.Gateway,
+      error);
+  if (!error.empty()) {
+    PrintError(error);
+    return ExitFailure;
+  }
+  return CheckTrace(trace.get(), Load(options, trace.get()));
+}
+
 }  // namespace
 
 std::function<int()> SetupLoad(CLI::App& app) {
@@ -255,6 +270,7 @@ std::function<int()> SetupLoad(CLI::App& app) {
   load->add_flag("--force", options->Force, "Send an image that fails the image check anyway");
   AddDeadlineOption(load, options->Deadline,
                     "Abort the loading, as Ctrl+C does, after this many seconds (default: no deadline)");
+  AddTraceOptions(*load, options->Trace);
   return [options] { return RunLoad(*options); };
 }
 

@@ -5,6 +5,7 @@
 
 #include "cli/Command.h"
 #include "cli/Console.h"
+#include "cli/TraceOption.h"
 #include "limits/Limits.h"
 #include "link/Parseip.h"
 #include "link/Rpcinterface.h"
@@ -29,6 +30,7 @@ struct ProbeOptions {
   std::vector<int> Units;  // none: the default unit
   int Tries = limits::DefaultTries;
   int Timeout = limits::DefaultTimeoutMs;
+  TraceOptions Trace;
 };
 
 // "GATEWAY: what it said" and "GATEWAY/UNIT: what it said", as a fleet names
@@ -51,8 +53,15 @@ int RunProbe(const ProbeOptions& options) {
                      LinkSettings{options.Tries, static_cast<std::uint32_t>(options.Timeout)}};
   if (target.Units.empty()) target.Units = {limits::DefaultUnit};
 
+  std::string error;
+  const std::unique_ptr<trace::CWireTrace> trace = OpenTrace(options.Trace, "probe of " + options.Gateway, error);
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return ExitFailure;
+  }
   const SocketLibrary sockets;
   CRPCInterface rpc;
+  rpc.Observer = trace.get();
   WakeUp watch(true);
   if (!watch.Ready()) {
     std::fputs("Cannot watch for Ctrl+C\n", stderr);
@@ -78,9 +87,9 @@ int RunProbe(const ProbeOptions& options) {
 
   if (interrupted) {
     std::fputs("probe interrupted\n", stderr);
-    return ExitSignalBase + WakeUp::StopSignal();
+    return CheckTrace(trace.get(), ExitSignalBase + WakeUp::StopSignal());
   }
-  return result.AllAnswered() ? ExitOk : ExitFailure;
+  return CheckTrace(trace.get(), result.AllAnswered() ? ExitOk : ExitFailure);
 }
 
 }  // namespace
@@ -97,6 +106,7 @@ std::function<int()> SetupProbe(CLI::App& app) {
       ->take_all()
       ->allow_extra_args(false);
   AddLinkOptions(probe, options->Tries, options->Timeout);
+  AddTraceOptions(*probe, options->Trace);
   return [options] { return RunProbe(*options); };
 }
 

@@ -18,6 +18,7 @@
 
 #include "cli/Command.h"
 #include "cli/Console.h"
+#include "cli/TraceOption.h"
 #include "files/AtomicFile.h"
 #include "files/FileBytes.h"
 #include "files/FileSystem.h"
@@ -64,6 +65,7 @@ struct SimulateArguments {
   // Unit settings as given: [[PORT/]UNIT=]VALUE, flags [PORT/]UNIT or EveryUnit.
   std::vector<std::string> BlockSize, Busy, Drop, Delay, NoUpdate, NoId;
   std::string SaveImage;
+  TraceOptions Trace;
 
   // Made from the above once they are all parsed.
   std::vector<Gateway> Gateways;
@@ -295,13 +297,23 @@ int SaveImages(const SimulateArguments& arguments, const std::vector<std::unique
 }
 
 int RunSimulate(const SimulateArguments& arguments) {
+  std::string error;
+  std::string listening;
+  for (const std::string& listen : arguments.Listen) listening += " " + listen;
+  // The simulators go before the trace that they write into.
+  const std::unique_ptr<trace::CWireTrace> trace = OpenTrace(arguments.Trace, "simulate on" + listening, error);
+  if (!error.empty()) {
+    std::cerr << "simulate: " << error << '\n';
+    return ExitFailure;
+  }
+  // With several gateways, each datagram line tells which one it concerns.
+  if (trace) trace->NameLocalEnd = arguments.Gateways.size() > 1;
   WakeUp stop(true);
   std::mutex output;
   std::vector<std::unique_ptr<sim::CSimulator>> simulators;
   {
     // Held until the addresses are out, so that they are always the first lines.
     std::lock_guard lock(output);
-    std::string error;
     for (const Gateway& gateway : arguments.Gateways) {
       simulators.push_back(std::make_unique<sim::CSimulator>(MakeOptions(arguments, gateway)));
       sim::CSimulator& simulator = *simulators.back();
@@ -312,6 +324,7 @@ int RunSimulate(const SimulateArguments& arguments) {
         if (several) std::cout << GatewayText(gateway, simulator) << ' ';
         std::cout << text::Cp1251ToUtf8(line) << std::endl;
       });
+      simulator.SetTrace(trace.get());
       bool started = false;
       stop.StartShielded([&] { started = simulator.Start(&error); });
       if (!started) {
@@ -324,7 +337,7 @@ int RunSimulate(const SimulateArguments& arguments) {
 
   stop.Wait();
   for (const auto& simulator : simulators) simulator->Stop();
-  return arguments.SaveImage.empty() ? ExitOk : SaveImages(arguments, simulators);
+  return CheckTrace(trace.get(), arguments.SaveImage.empty() ? ExitOk : SaveImages(arguments, simulators));
 }
 
 }  // namespace
@@ -385,6 +398,7 @@ std::function<int()> SetupSimulate(CLI::App& app) {
   command->add_option("--save-image", arguments->SaveImage,
                       "write the received image here on exit; with several units a folder, one file each, named "
                       "as 127.0.0.1_30001_unit2.bin");
+  AddTraceOptions(*command, arguments->Trace);
   command->callback([arguments] { CheckTogether(*arguments); });
   return [arguments] { return RunSimulate(*arguments); };
 }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "loading/LoadingSetup.h"
+#include "text/Cp1251.h"
 
 namespace smsconf::fleet {
 
@@ -42,6 +43,7 @@ void CFleetRun::Prepare() {
   Answers.assign(Source.Rows.size(), {});
   Queues.clear();
   NextQueue = 0;
+  TraceProblems.clear();
   for (std::size_t row = 0; row < Source.Rows.size(); ++row) {
     Answers[row].Unit = Source.Rows[row].Unit;
     const std::string& key = Source.Rows[row].GatewayKey;
@@ -87,19 +89,45 @@ void CFleetRun::ServeQueues(QueueWork work) {
           queue = &Queues[NextQueue++];
           Transports.insert(&rpc);
         }
+        const std::unique_ptr<trace::CWireTrace> trace = OpenTrace(queue->GatewayKey);
+        queue->Trace = trace.get();
+        rpc.Observer = trace.get();
         (this->*work)(*queue, rpc);
+        rpc.Observer = nullptr;
+        queue->Trace = nullptr;
         const std::lock_guard guard(Lock);
         Transports.erase(&rpc);
+        if (trace && !trace->WriteError().empty()) TraceProblems.push_back(trace->WriteError());
       }
     });
   }
+}
+
+// A gateway's files are named after it, with no colon, which Windows
+// refuses in a name.
+std::unique_ptr<trace::CWireTrace> CFleetRun::OpenTrace(const std::string& gatewayKey) {
+  if (Settings.TraceFolder.empty() && Settings.CaptureFolder.empty()) return nullptr;
+  std::string name = gatewayKey;
+  std::ranges::replace(name, ':', '_');
+  auto trace = std::make_unique<trace::CWireTrace>();
+  std::string error;
+  if (!Settings.TraceFolder.empty()) error = trace->WriteTextTo(Settings.TraceFolder + "/" + name + ".trace");
+  if (error.empty() && !Settings.CaptureFolder.empty())
+    error = trace->WriteCaptureTo(Settings.CaptureFolder + "/" + name + ".pcap");
+  if (!error.empty()) {
+    const std::lock_guard guard(Lock);
+    TraceProblems.push_back(error);
+    return nullptr;
+  }
+  trace->Begin("fleet, gateway " + gatewayKey);
+  return trace;
 }
 
 void CFleetRun::LoadQueue(Queue& queue, CRPCInterface& rpc) {
   // Retries go to the end of the queue, so the index, not an iterator.
   for (std::size_t i = 0; i < queue.Units.size(); ++i) {
     const std::size_t unit = queue.Units[i];
-    if (!LoadUnit(unit, rpc)) break;
+    if (!LoadUnit(unit, rpc, queue.Trace)) break;
     const UnitOutcome& outcome = Outcomes[unit];
     const bool again = outcome.Result == UnitResult::Failed && outcome.Attempts <= Settings.Retries;
     if (again) queue.Units.push_back(unit);
@@ -122,9 +150,11 @@ void CFleetRun::ProbeQueue(Queue& queue, CRPCInterface& rpc) {
   for (std::size_t i = 0; i < result.Units.size(); ++i) Answers[queue.Units[i]] = result.Units[i];
 }
 
-bool CFleetRun::LoadUnit(std::size_t unit, CRPCInterface& rpc) {
+bool CFleetRun::LoadUnit(std::size_t unit, CRPCInterface& rpc, trace::CWireTrace* trace) {
   const PlanRow& row = Source.Rows[unit];
-  LoadingSetup setup = SetUpLoading({row.Gateway, row.Unit, Settings.Link}, Source.Images.at(row.ImagePath), rpc);
+  if (trace != nullptr) trace->Event("unit " + std::to_string(row.Unit) + ": " + text::Cp1251ToTerminal(row.Label()));
+  LoadingSetup setup =
+      SetUpLoading({row.Gateway, row.Unit, Settings.Link, trace}, Source.Images.at(row.ImagePath), rpc);
   const auto began = Clock::now();
   UnitResult result = UnitResult::Failed;  // a plan checked beforehand is always Ready
   bool late = false;

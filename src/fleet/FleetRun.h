@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -21,6 +22,7 @@
 #include "link/Rpcinterface.h"
 #include "loading/Probe.h"
 #include "loading/ThreadConfigLoading.h"
+#include "trace/WireTrace.h"
 
 namespace smsconf::fleet {
 
@@ -49,6 +51,10 @@ struct FleetSettings {
   std::optional<std::chrono::milliseconds> Deadline;  // of each attempt; none: no limit
   int Retries = 0;  // further attempts of a failed unit, each at the end of its gateway's queue
   LoadingPauses Pauses;
+  // Folders for a wire trace and a capture file of each gateway, named
+  // after it (127.0.0.1_1122.trace, 127.0.0.1_1122.pcap); empty: none.
+  std::string TraceFolder;
+  std::string CaptureFolder;
 };
 
 // What a run tells as it goes; called on the loading threads, several at
@@ -84,20 +90,25 @@ class CFleetRun {
   // Ends every loading in flight at once, and starts no more; from any
   // thread, also before Run.
   void Abort();
+  // Why a gateway's trace could not be made or written, one line each;
+  // that gateway went on without it. Read after Run or Probe.
+  std::vector<std::string> TraceFailures() const { return TraceProblems; }
 
  private:
   struct Queue {
     std::string GatewayKey;
     std::vector<std::size_t> Units;  // rows of the plan, in order; retries are added at the end
+    trace::CWireTrace* Trace = nullptr;  // while the queue is served
   };
 
   using QueueWork = void (CFleetRun::*)(Queue& queue, CRPCInterface& rpc);
   void Prepare();
   void ServeQueues(QueueWork work);
+  std::unique_ptr<trace::CWireTrace> OpenTrace(const std::string& gatewayKey);
   void LoadQueue(Queue& queue, CRPCInterface& rpc);
   void ProbeQueue(Queue& queue, CRPCInterface& rpc);
   // One attempt; false when the run was aborted before it started.
-  bool LoadUnit(std::size_t unit, CRPCInterface& rpc);
+  bool LoadUnit(std::size_t unit, CRPCInterface& rpc, trace::CWireTrace* trace);
   UnitResult Attempt(std::size_t unit, CThreadConfigLoading& loading, CRPCInterface& rpc, bool& late);
 
   const Plan& Source;
@@ -114,6 +125,7 @@ class CFleetRun {
   std::vector<UnitOutcome> Outcomes;
   std::vector<std::optional<int>> FinalSteps;  // of each unit's attempt under way
   std::vector<ProbeUnit> Answers;
+  std::vector<std::string> TraceProblems;
 };
 
 }  // namespace smsconf::fleet

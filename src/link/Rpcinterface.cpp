@@ -37,6 +37,7 @@ void CRPCInterface::SetSequence(std::uint32_t value) { Sequence = value; }
 
 int CRPCInterface::Open() {
   Close();
+  TracedLocal.reset();
   if (!Remote.Parse(AddressText, RpcDefaultPort)) return RpcBadAddress;
   // The system picks the local port.
   return Socket.Open(Endpoint{AnyAddress, 0});
@@ -59,12 +60,24 @@ int CRPCInterface::ReceiveDatagram(std::uint8_t* buffer, int capacity) {
   return Socket.ReceiveFrom(buffer, capacity, sender);
 }
 
-// A reply answers the request in the send buffer when it carries the reply
-// marks and the request's sequence number.
-bool CRPCInterface::IsReplyTo(const std::uint8_t* received, int length) const {
-  return length >= RpcReplyHeaderSize && received[0] == RpcReplyMark0 &&
-         received[1] == RpcReplyMark1 && received[2] == SendBuffer[2] &&
-         received[3] == SendBuffer[3];
+// Why a datagram is not the reply to the request in the send buffer;
+// nothing when it is. Only the gateway's own address and port can answer;
+// stale replies and datagrams from anywhere else are passed over.
+std::optional<RpcObserver::Ignored> CRPCInterface::WhyNotTheReply(const Endpoint& sender, const Endpoint& gateway,
+                                                                  int length) const {
+  using enum RpcObserver::Ignored;
+  const std::uint8_t* const received = ReceiveBuffer.data();
+  if (sender != gateway) return NotFromGateway;
+  if (length < RpcReplyHeaderSize || received[0] != RpcReplyMark0 || received[1] != RpcReplyMark1) return NotAReply;
+  if (received[2] != SendBuffer[2] || received[3] != SendBuffer[3]) return OtherSequence;
+  return std::nullopt;
+}
+
+// The address the system sends from is looked up once per socket, and only
+// for an observer.
+const Endpoint& CRPCInterface::LocalEnd() {
+  if (!TracedLocal) TracedLocal = Socket.LocalEndpointTowards(Gateway());
+  return *TracedLocal;
 }
 
 // One try's wait: takes every datagram that arrives until the time-out, and
@@ -84,11 +97,13 @@ int CRPCInterface::WaitForReply(MemoryStream* reply) {
     int n;
     do {
       n = Socket.ReceiveFrom(received, RpcMaxDatagram, sender);
-      // Only the gateway's own address and port can answer; stale replies
-      // and datagrams from anywhere else are passed over.
-      if (n >= 0 && sender == gateway && IsReplyTo(received, n)) {
-        if (reply != nullptr) reply->assign(received + RpcReplyHeaderSize, received + n);
-        return RpcOk;
+      if (n >= 0) {
+        const std::optional<RpcObserver::Ignored> why = WhyNotTheReply(sender, gateway, n);
+        if (Observer != nullptr) Observer->Received(LocalEnd(), sender, {received, static_cast<std::size_t>(n)}, why);
+        if (!why) {
+          if (reply != nullptr) reply->assign(received + RpcReplyHeaderSize, received + n);
+          return RpcOk;
+        }
       }
       if (Abort) return RpcAborted;
       if (Clock::now() - start > timeout) return RpcNoReply;
@@ -96,9 +111,17 @@ int CRPCInterface::WaitForReply(MemoryStream* reply) {
   }
 }
 
+// Drops one datagram left over from an earlier exchange.
+void CRPCInterface::DropLeftOver() {
+  Endpoint sender;
+  const int n = Socket.ReceiveFrom(ReceiveBuffer.data(), RpcMaxDatagram, sender);
+  if (n >= 0 && Observer != nullptr)
+    Observer->Received(LocalEnd(), sender, {ReceiveBuffer.data(), static_cast<std::size_t>(n)},
+                       RpcObserver::Ignored::LeftOver);
+}
+
 int CRPCInterface::Request(std::uint8_t command, const MemoryStream* request, MemoryStream* reply) {
-  // Drops one datagram left over from an earlier exchange.
-  ReceiveDatagram(ReceiveBuffer.data(), RpcMaxDatagram);
+  DropLeftOver();
 
   const std::uint32_t sequence = Sequence.fetch_add(1);
   SendBuffer[0] = RpcRequestMark0;
@@ -114,9 +137,14 @@ int CRPCInterface::Request(std::uint8_t command, const MemoryStream* request, Me
     length += static_cast<int>(request->size());
   }
 
+  const auto sent = static_cast<std::uint16_t>(sequence);
   for (int attempt = 0; attempt < Tries; ++attempt) {
     SendDatagram(SendBuffer.data(), length);
+    if (Observer != nullptr)
+      Observer->Sent(LocalEnd(), Gateway(), {SendBuffer.data(), static_cast<std::size_t>(length)}, attempt + 1, Tries);
     const int result = WaitForReply(reply);
+    if (Observer != nullptr && result == RpcNoReply) Observer->TimedOut(sent, Timeout, attempt + 1, Tries);
+    if (Observer != nullptr && result == RpcAborted) Observer->Aborted(sent);
     if (result != RpcNoReply) return result;
   }
   return RpcNoReply;

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,29 @@ enum RpcResult : int {
 // returns what UdpSocket::Open does, SocketOpened being RpcOk.
 inline constexpr int RpcBadAddress = -4;
 
+// Told of every datagram a transport sends and takes in, and of how each
+// try's wait ends; the wire trace is one. Called on the thread that runs
+// the request, in the order of the events. None of them may throw.
+class RpcObserver {
+ public:
+  // Why a datagram that came in was not taken as the reply.
+  enum class Ignored {
+    LeftOver,        // waiting before the request went out: an earlier exchange's
+    NotFromGateway,  // from another address or port than the gateway's
+    NotAReply,       // shorter than a reply header, or without the reply marks
+    OtherSequence,   // a reply to another request
+  };
+  using Bytes = std::span<const std::uint8_t>;
+
+  virtual ~RpcObserver() = default;
+  // `attempt` counts from 1 up to `tries`.
+  virtual void Sent(const Endpoint& local, const Endpoint& to, Bytes datagram, int attempt, int tries) = 0;
+  // `why` is empty for the reply.
+  virtual void Received(const Endpoint& local, const Endpoint& from, Bytes datagram, std::optional<Ignored> why) = 0;
+  virtual void TimedOut(std::uint16_t sequence, std::uint32_t timeoutMs, int attempt, int tries) = 0;
+  virtual void Aborted(std::uint16_t sequence) = 0;
+};
+
 class CRPCInterface {
  public:
   CRPCInterface();
@@ -80,6 +105,7 @@ class CRPCInterface {
   int Tries = 10;            // sends per request
   std::uint32_t Timeout = 100;  // milliseconds to wait for the reply after each send
   std::atomic<bool> Abort{false};  // set from another thread to stop a running request
+  RpcObserver* Observer = nullptr;  // not owned; none: nothing is told, and nothing spent on it
 
   // RpcOk = ready; RpcBadAddress = AddressText is no address; else the
   // SocketOpenResult of the step that failed. Always closes first.
@@ -106,11 +132,14 @@ class CRPCInterface {
 
  private:
   Endpoint Gateway() const;
-  bool IsReplyTo(const std::uint8_t* received, int length) const;
+  std::optional<RpcObserver::Ignored> WhyNotTheReply(const Endpoint& sender, const Endpoint& gateway, int length) const;
   int WaitForReply(MemoryStream* reply);
+  void DropLeftOver();
+  const Endpoint& LocalEnd();
 
   std::vector<std::uint8_t> SendBuffer;
   std::vector<std::uint8_t> ReceiveBuffer;
+  std::optional<Endpoint> TracedLocal;  // this end as the observer is told it; found on first use after Open
 
   static std::atomic<std::uint32_t> Sequence;
 };

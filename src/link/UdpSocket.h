@@ -60,6 +60,10 @@ class UdpSocket {
   int Open(const Endpoint& local);
   void Close();
   std::uint16_t LocalPort() const;  // 0 when unknown
+  // This end as `peer` sees it: the bound address, or for a socket bound to
+  // every address the one the system's routes send from towards `peer`;
+  // AnyAddress when that cannot be told. Sends nothing.
+  Endpoint LocalEndpointTowards(const Endpoint& peer) const;
 
   // The socket layer's result: bytes sent, or -1.
   int SendTo(const Endpoint& to, const std::uint8_t* data, int length) const;

@@ -43,6 +43,25 @@ std::uint16_t UdpSocket::LocalPort() const {
   return ntohs(local.sin_port);
 }
 
+Endpoint UdpSocket::LocalEndpointTowards(const Endpoint& peer) const {
+  sockaddr_in local{};
+  socklen_t size = sizeof local;
+  if (::getsockname(static_cast<int>(Handle), reinterpret_cast<sockaddr*>(&local), &size) != 0) return {};
+  Endpoint end = EndpointOf(local);
+  if (end.Address != AnyAddress) return end;
+  // Connecting a UDP socket only picks the route.
+  const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (probe == -1) return end;
+  const sockaddr_in to = SocketAddress(peer);
+  sockaddr_in chosen{};
+  size = sizeof chosen;
+  if (::connect(probe, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+      ::getsockname(probe, reinterpret_cast<sockaddr*>(&chosen), &size) == 0)
+    end.Address = EndpointOf(chosen).Address;
+  ::close(probe);
+  return end;
+}
+
 int UdpSocket::SendTo(const Endpoint& to, const std::uint8_t* data, int length) const {
   const sockaddr_in address = SocketAddress(to);
   return static_cast<int>(::sendto(static_cast<int>(Handle), data, static_cast<std::size_t>(std::max(length, 0)), 0,

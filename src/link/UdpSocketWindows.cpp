@@ -69,6 +69,25 @@ std::uint16_t UdpSocket::LocalPort() const {
   return ntohs(local.sin_port);
 }
 
+Endpoint UdpSocket::LocalEndpointTowards(const Endpoint& peer) const {
+  sockaddr_in local{};
+  int size = sizeof local;
+  if (getsockname(Native(Handle), reinterpret_cast<sockaddr*>(&local), &size) != 0) return {};
+  Endpoint end = EndpointOf(local);
+  if (end.Address != AnyAddress) return end;
+  // Connecting a UDP socket only picks the route.
+  const SOCKET probe = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (probe == INVALID_SOCKET) return end;
+  const sockaddr_in to = SocketAddress(peer);
+  sockaddr_in chosen{};
+  size = sizeof chosen;
+  if (connect(probe, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&chosen), &size) == 0)
+    end.Address = EndpointOf(chosen).Address;
+  closesocket(probe);
+  return end;
+}
+
 int UdpSocket::SendTo(const Endpoint& to, const std::uint8_t* data, int length) const {
   const sockaddr_in address = SocketAddress(to);
   return sendto(Native(Handle), reinterpret_cast<const char*>(data), std::max(length, 0), 0,

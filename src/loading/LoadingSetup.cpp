@@ -65,6 +65,8 @@ LoadingSetup SetUpLoading(const LoadingTarget& target, const LoadingImage& image
   procedure->SetImage(image.Bytes.data(), image.Bytes.size());
   procedure->Client.Address = static_cast<std::uint32_t>(target.Unit);
   procedure->Client.Rpc = &rpc;
+  procedure->Trace = target.Trace;
+  rpc.Observer = target.Trace;
   rpc.Abort = false;
   rpc.AddressText = target.Gateway;
   rpc.Tries = target.Link.Tries;

@@ -23,6 +23,7 @@ struct LoadingTarget {
   std::string Gateway = limits::DefaultGateway;  // a.b.c.d or a.b.c.d:port
   int Unit = limits::DefaultUnit;                // Modbus address behind the gateway
   LinkSettings Link;
+  trace::CWireTrace* Trace = nullptr;  // the wire trace of the transport and the procedure; not owned
 };
 
 // What the set-up found. Ready, or the reason why the loading cannot start.

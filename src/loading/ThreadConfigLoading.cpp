@@ -143,7 +143,10 @@ void CThreadConfigLoading::UpdateConfiguration() {
       WaitForStop();
       break;
     }
-    if (const char* name = StepName(step); name != nullptr && OnStep) OnStep(name);
+    if (const char* name = StepName(step); name != nullptr) {
+      if (OnStep) OnStep(name);
+      if (Trace != nullptr) Trace->Event(std::string("step ") + name);
+    }
     step = PerformStep(step);
   }
 }
@@ -369,6 +372,8 @@ int CThreadConfigLoading::UploadImage(int blockSize) {
       // The unit is still storing; give it longer for this and every later block.
       Log(Info, Text().Busy);
       pause += Pauses.BusyExtra;
+      if (Trace != nullptr)
+        Trace->Event("unit busy: every further block waits " + std::to_string(pause.count()) + " ms");
     } else if (block.Status == MbException) {
       Log(Alert, Text().UnitError);
       result = UploadFailed;
@@ -383,6 +388,7 @@ int CThreadConfigLoading::UploadImage(int blockSize) {
 }
 
 void CThreadConfigLoading::Log(int kind, const std::string& text) {
+  if (Trace != nullptr) Trace->Event("log: " + text::Cp1251ToTerminal(text));
   LogText = text;
   LogKind = kind;
   ShowLog();
@@ -402,6 +408,7 @@ void CThreadConfigLoading::WaitForStop() {
 // that the transport's Abort ends at once.
 void CThreadConfigLoading::Pause(std::chrono::milliseconds nominal) {
   if (OnPause) OnPause(nominal);
+  if (Trace != nullptr) Trace->Event("pause " + std::to_string(nominal.count()) + " ms");
   const auto real = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double, std::milli>(static_cast<double>(nominal.count()) * Pauses.Scale));
   if (real <= Clock::duration::zero()) return;

@@ -20,6 +20,7 @@
 #include "image/ImageFormat.h"
 #include "limits/Limits.h"
 #include "link/Modbus.h"
+#include "trace/WireTrace.h"
 
 namespace smsconf {
 
@@ -96,6 +97,9 @@ class CThreadConfigLoading {
   StepObserver OnStep;                       // told each step's StepName as it begins
   IdentifierObserver OnIdentifier;           // told the identifier the unit reports, before and again after
   LoadingPauses Pauses;
+  // Told each step, log line and pause, among the datagrams; not owned.
+  // The transport's Observer is set apart from it.
+  trace::CWireTrace* Trace = nullptr;
 
   // Starts the thread; false when it was started before.
   bool Start();

@@ -209,6 +209,16 @@ std::string CSimulator::Tag(const UnitState& unit) const {
 
 void CSimulator::SetLog(std::function<void(const std::string&)> sink) { Sink = std::move(sink); }
 
+void CSimulator::SetTrace(trace::CWireTrace* trace) { Trace = trace; }
+
+// This end as the client sees it, looked up only for the trace: the
+// listening address, or the one the routes pick towards the client.
+Endpoint CSimulator::LocalEnd(const Endpoint& peer, bool foreign) {
+  if (!TracedLocal || TracedLocal->first != peer.Address)
+    TracedLocal = {peer.Address, Socket.LocalEndpointTowards(peer).Address};
+  return {TracedLocal->second, foreign ? ForeignPort : BoundPort.load()};
+}
+
 void CSimulator::Serve(std::stop_token stop) {
   Bytes buffer(RpcBufferSize);
   while (!stop.stop_requested()) {
@@ -229,6 +239,11 @@ void CSimulator::ReceiveWaiting(Bytes& buffer) {
     Endpoint sender;
     const int length = Socket.ReceiveFrom(buffer.data(), static_cast<int>(buffer.size()), sender);
     if (length < 0) return;  // nothing more waiting
+    // Stop's wake-up, from this very socket: nothing to serve or to trace.
+    if (length == 0 && sender.Port == BoundPort) return;
+    if (Trace != nullptr)
+      Trace->Datagram(trace::CWireTrace::Direction::In, LocalEnd(sender, false), sender,
+                      {buffer.data(), static_cast<std::size_t>(length)});
     HandleDatagram(Bytes(buffer.begin(), buffer.begin() + length), sender);
     SendDueReplies();
   }
@@ -237,8 +252,7 @@ void CSimulator::ReceiveWaiting(Bytes& buffer) {
 void CSimulator::HandleDatagram(const Bytes& datagram, const Endpoint& sender) {
   if (datagram.size() < static_cast<std::size_t>(RpcRequestHeaderSize) ||
       datagram[0] != RpcRequestMark0 || datagram[1] != RpcRequestMark1) {
-    Log("<- " + Hex(datagram) + " not a gateway request, ignored");
-    return;
+    return Ignore("<- " + Hex(datagram), "not a gateway request");
   }
   const unsigned command = datagram[4] & RpcCommandBits;
   if (command == RpcCmdGatewayInfo)
@@ -246,13 +260,13 @@ void CSimulator::HandleDatagram(const Bytes& datagram, const Endpoint& sender) {
   else if (command == RpcCmdModbus)
     HandleModbus(datagram, sender);
   else
-    Log("<- " + Hex(datagram) + " command " + std::to_string(command) + ", ignored");
+    Ignore("<- " + Hex(datagram), "command " + std::to_string(command));
 }
 
 void CSimulator::HandleGatewayInfo(const Bytes& datagram, const Endpoint& sender) {
   Log("<- " + Hex(datagram) + " gateway info");
   if (DropThisRequest(Options)) {
-    Log("drop request");
+    Tell("drop request");
     return;
   }
   ScheduleReply(datagram, sender, GatewayInfoBlock(), Options);
@@ -262,21 +276,21 @@ void CSimulator::HandleModbus(const Bytes& datagram, const Endpoint& sender) {
   const Frame frame(datagram.begin() + RpcRequestHeaderSize, datagram.end());
   const std::string line = "<- " + Hex(datagram);
   switch (CSimulatedUnit::CheckIntact(frame)) {
-    case FrameVerdict::TooShort: return Log(line + " short frame, ignored");
-    case FrameVerdict::BadCrc: return Log(line + " bad CRC, ignored");
+    case FrameVerdict::TooShort: return Ignore(line, "short frame");
+    case FrameVerdict::BadCrc: return Ignore(line, "bad CRC");
     default: break;
   }
   UnitState* unit = FindUnit(frame[0]);
-  if (unit == nullptr) return Log(line + " " + FunctionText(frame[0], frame[1]) + ", not ours, ignored");
+  if (unit == nullptr) return Ignore(line + " " + FunctionText(frame[0], frame[1]) + ",", "not ours");
   Log(line + " " + FunctionText(frame[0], frame[1]));
   WatchOverlap(*unit, frame[1]);
   const UnitOptions& settings = unit->Unit.Settings();
   if (DropThisRequest(settings)) {
-    Log("drop request" + Tag(*unit));
+    Tell("drop request" + Tag(*unit));
     return;
   }
   if (RefusedAsBusy(*unit, frame[1], sender)) {
-    Log("busy: " + (Units.size() > 1 ? "unit " + std::to_string(settings.UnitAddress) : "the unit") +
+    Tell("busy: " + (Units.size() > 1 ? "unit " + std::to_string(settings.UnitAddress) : "the unit") +
         " is loading for " + EndpointText(unit->Session->Client));
     return ScheduleReply(datagram, sender, unit->Unit.Busy(frame[1]), settings, Tag(*unit));
   }
@@ -286,7 +300,7 @@ void CSimulator::HandleModbus(const Bytes& datagram, const Endpoint& sender) {
     reply = unit->Unit.Answer(frame);
   }
   if (!reply) {
-    Log("unit silent" + Tag(*unit));
+    Tell("unit silent" + Tag(*unit));
     return;
   }
   FollowSession(*unit, frame, *reply, sender);
@@ -305,7 +319,7 @@ void CSimulator::WatchOverlap(UnitState& unit, std::uint8_t function) {
   if (function == MbEnterBoot) unit.InterruptedBy.reset();
   if (unit.InterruptedBy) {
     ++OverlapCount;
-    Log("overlap: " + FunctionText(address, function) + " goes on with a loading that unit " +
+    Tell("overlap: " + FunctionText(address, function) + " goes on with a loading that unit " +
         std::to_string(*unit.InterruptedBy) + "'s loading requests interrupted");
     unit.InterruptedBy.reset();
   }
@@ -323,7 +337,7 @@ bool CSimulator::RefusedAsBusy(UnitState& unit, std::uint8_t function, const End
   if (!session) return false;
   const Clock::time_point now = Clock::now();
   if (now - session->Heard > Options.SessionSilence) {
-    Log("loading session of " + EndpointText(session->Client) + " ended: silent for " +
+    Tell("loading session of " + EndpointText(session->Client) + " ended: silent for " +
         std::to_string(Options.SessionSilence.count()) + " ms" + Tag(unit));
     session.reset();
     return false;
@@ -340,9 +354,9 @@ void CSimulator::FollowSession(UnitState& unit, const Frame& request, const Fram
   if (reply[1] != request[1]) return;  // an exception reply switches nothing
   if (request[1] == MbEnterConfig && !session && Options.SessionSilence.count() > 0) {
     session = LoadingSession{sender, Clock::now()};
-    Log("loading session of " + EndpointText(sender) + " begins" + Tag(unit));
+    Tell("loading session of " + EndpointText(sender) + " begins" + Tag(unit));
   } else if (request[1] == MbEnterRun && session) {
-    Log("loading session of " + EndpointText(sender) + " ended: run mode" + Tag(unit));
+    Tell("loading session of " + EndpointText(sender) + " ended: run mode" + Tag(unit));
     session.reset();
   }
 }
@@ -382,7 +396,7 @@ bool CSimulator::RandomDrop(const UnitOptions& unit) {
 void CSimulator::ScheduleReply(const Bytes& request, const Endpoint& to, const Bytes& payload, const UnitOptions& unit,
                                const std::string& tag) {
   if (DropThisReply(unit)) {
-    Log("drop reply" + tag);
+    Tell("drop reply" + tag);
     return;
   }
   const std::uint16_t sequence = RequestSequence(request);
@@ -405,7 +419,7 @@ void CSimulator::QueueReply(PendingReply pending) {
     Pending.pop_front();
     ++Overflowed;
     if (const Clock::time_point now = Clock::now(); now >= NextOverflowLine) {
-      Log("more than " + std::to_string(MaxPendingReplies) + " replies wait for their delay: dropped the " +
+      Tell("more than " + std::to_string(MaxPendingReplies) + " replies wait for their delay: dropped the " +
           std::to_string(Overflowed) + " oldest");
       Overflowed = 0;
       NextOverflowLine = now + OverflowLineInterval;
@@ -428,8 +442,25 @@ void CSimulator::SendDueReplies() {
 
 void CSimulator::Send(const Datagram& datagram, const Endpoint& to) {
   const UdpSocket& socket = datagram.FromForeignPort ? ForeignSocket : Socket;
+  // Traced before it goes, so that the trace of a site never shows the
+  // request that a reply brought about before the reply itself.
+  if (Trace != nullptr)
+    Trace->Datagram(trace::CWireTrace::Direction::Out, LocalEnd(to, datagram.FromForeignPort), to, datagram.Content,
+                    datagram.Note);
   socket.SendTo(to, datagram.Content.data(), static_cast<int>(datagram.Content.size()));
   Log("-> " + Hex(datagram.Content) + datagram.Note);
+}
+
+// A line about what the simulator did, which the trace shows among the
+// datagrams.
+void CSimulator::Tell(const std::string& line) const {
+  Log(line);
+  if (Trace != nullptr) Trace->Event(line);
+}
+
+void CSimulator::Ignore(const std::string& line, const std::string& why) const {
+  Log(line + " " + why + ", ignored");
+  if (Trace != nullptr) Trace->Event("ignored: " + why);
 }
 
 void CSimulator::Log(const std::string& line) const {

@@ -24,6 +24,7 @@
 #include "link/UdpSocket.h"
 #include "sim/SimulatedUnit.h"
 #include "sim/SimulatorOptions.h"
+#include "trace/WireTrace.h"
 
 namespace smsconf::sim {
 
@@ -67,6 +68,9 @@ class CSimulator {
   // One line per request and reply, called on the serving thread; set it
   // before Start.
   void SetLog(std::function<void(const std::string&)> sink);
+  // Every datagram in and out, and what the simulator did about it, into
+  // the wire trace; not owned. Set it before Start.
+  void SetTrace(trace::CWireTrace* trace);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -125,9 +129,13 @@ class CSimulator {
   void SendDueReplies();
   void Send(const Datagram& datagram, const Endpoint& to);
   void Log(const std::string& line) const;
+  void Tell(const std::string& line) const;
+  void Ignore(const std::string& line, const std::string& why) const;
+  Endpoint LocalEnd(const Endpoint& peer, bool foreign);
 
   const SimulatorOptions Options;
   std::function<void(const std::string&)> Sink;
+  trace::CWireTrace* Trace = nullptr;
   SocketLibrary Sockets;  // started before the sockets open, cleaned up after they close
   UdpSocket Socket;
   UdpSocket ForeignSocket;
@@ -140,6 +148,7 @@ class CSimulator {
   unsigned RequestsSeen = 0;
   unsigned RepliesSeen = 0;
   Bytes LastReplyPayload;
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> TracedLocal;  // a client's address, and this end's towards it
   std::deque<PendingReply> Pending;
   std::size_t Overflowed = 0;  // oldest replies dropped since the last line about it
   Clock::time_point NextOverflowLine{};

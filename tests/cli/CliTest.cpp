@@ -122,6 +122,10 @@ TEST(Cli, UsageErrorsAndFailuresGiveTheirExitStatus) {
       {{"simulate", "--listen", "192.0.2.1:1", "--save-image", inputs.Path.string()}, 2,
        "--save-image: Cannot create file " + inputs.Path.string() + ": is a directory"},
       {{"dump", large}, 1, large + ": file is longer than the largest possible image of 65535 bytes"},
+      {{"fleet", "plan.csv", "--trace", pair.Dir.File("none")}, 2,
+       "--trace: Cannot create files in " + pair.Dir.File("none") + ": no such folder"},
+      {{"fleet", "plan.csv", "--pcap", large}, 2, "--pcap: Cannot create files in " + large + ": not a folder"},
+      {{"simulate", "--listen", "192.0.2.1:1", "--pcap", folder}, 1, "simulate: Cannot create file " + folder + ": is a directory"},
   };
   for (const Case& c : cases) {
     const ProcessResult run = Cli(c.arguments);

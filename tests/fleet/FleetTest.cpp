@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <csignal>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -346,7 +347,10 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   EXPECT_EQ(Received(a), "");  // nothing sent for a refused plan
 
   // A unit that fails holds none of the others up, and fails the run.
-  lines = RunFleet({dir.File("plan.csv"), "--tries", "2", "--force", "--report", dir.File("report.json")}, status);
+  const std::string traces = dir.File("traces");
+  std::filesystem::create_directory(traces);
+  lines = RunFleet({dir.File("plan.csv"), "--tries", "2", "--force", "--report", dir.File("report.json"), "--trace",
+                    traces, "--pcap", traces}, status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(Received(a), ExportedImage);
   EXPECT_EQ(Received(b), Pattern(300, 0));
@@ -369,6 +373,20 @@ TEST(CmdFleet, LoadsAPlanAndReports) {
   const std::size_t loaded = report.find("\"result\": \"loaded\"");
   EXPECT_NE(report.find("\"result\": \"loaded\"", loaded + 1), std::string::npos) << report;
   EXPECT_NE(report.find("\"result\": \"failed\", \"step\": \"connect\""), std::string::npos) << report;
+  // A trace and a capture for each gateway, of its own datagrams alone.
+  const Texts gateways = {a.Address(), b.Address(), silent.Address()};
+  for (const std::string& gateway : gateways) {
+    std::string name = traces + "/" + gateway;
+    name[name.rfind(':')] = '_';
+    const std::string trace = testing::ReadFile(name + ".trace");
+    EXPECT_NE(trace.find("-- fleet, gateway " + gateway + ", started "), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" -> " + gateway + " 21 AB "), std::string::npos) << trace;
+    for (const std::string& other : gateways)
+      EXPECT_EQ(trace.find(" " + other + " ") == std::string::npos, other != gateway) << name;
+    EXPECT_GT(testing::ReadFile(name + ".pcap").size(), 24u) << name;
+  }
+  EXPECT_NE(testing::ReadFile(traces + "/" + silent.Address().replace(9, 1, "_") + ".trace").find(", try 2 of 2: giving up"),
+            std::string::npos);
 
   // Every unit loaded and confirmed: 0, also without a report; the deadline is in seconds.
   testing::WriteFile(dir.File("north.csv"), "gateway,unit,image\n" + a.Address() + ",1,good.bin\n");
@@ -398,7 +416,7 @@ TEST(CmdFleet, ProbesEveryRowOfAPlan) {
   for (const auto& c : cases) {
     testing::WriteFile(dir.File("plan.csv"), header + c.Rows);
     int status = -1;
-    Texts lines = RunFleet({dir.File("plan.csv"), "--probe", "--tries", "1", "--timeout", "100"}, status);
+    Texts lines = RunFleet({dir.File("plan.csv"), "--probe", "--tries", "1", "--timeout", "100", "--trace", dir.Path.string()}, status);
     EXPECT_EQ(status, c.Status) << c.Rows;
     std::ranges::sort(lines);
     Texts expected = c.Lines;
@@ -406,6 +424,8 @@ TEST(CmdFleet, ProbesEveryRowOfAPlan) {
     EXPECT_EQ(lines, expected);
   }
   EXPECT_TRUE(a.Unit.ReceivedImage(1).empty() && a.Unit.ReceivedImage(2).empty());
+  const std::string trace = testing::ReadFile(dir.File(std::string(a.Address()).replace(9, 1, "_") + ".trace"));
+  EXPECT_NE(trace.find(" <- " + a.Address() + " 15 A1 "), std::string::npos) << trace;
 }
 
 // Ctrl+C and SIGTERM end every loading in flight, mark the rest and warn.

@@ -8,11 +8,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <limits>
+#include <regex>
+#include <sstream>
 #include <tuple>
 
 #include "common/ChildProcess.h"
@@ -34,6 +38,7 @@ using testing::Bytes;
 using Loading = CThreadConfigLoading;
 using UnitSettings = std::function<void(sim::SimulatorOptions&)>;
 using UnitLog = std::function<void(const std::string&)>;
+using Texts = std::vector<std::string>;
 
 struct Line {
   int Kind;
@@ -230,6 +235,76 @@ TEST(ThreadConfigLoading, UploadShapes) {
   }
 }
 
+// The trace of a loading: every request and its reply in order, each
+// decoded, among the steps, the lines and the pauses, a busy unit's longer
+// ones included. The datagrams' bytes are left out here.
+TEST(ThreadConfigLoading, TraceDecodesEveryExchangeInOrder) {
+  trace::CWireTrace trace;  // outlives the run that writes into it
+  Texts lines;
+  LoadingRun run([](auto& o) { o.BusyWrites = 1; });
+  trace.WriteTextTo([&](const std::string& line) {
+    const std::size_t text = line.find(' ', line.find_first_not_of(' ')) + 1, decoded = line.find(" | ");
+    lines.push_back(decoded == std::string::npos ? Timed(line.substr(text)) : line.substr(text, 3) + line.substr(decoded + 3));
+  });
+  run.Rpc.Observer = run.Worker.Trace = &trace;
+  CRPCInterface::SetSequence(0x100);
+  ASSERT_EQ(run.Complete(Pattern(50)), Loading::StepCompleted);
+
+  Texts expected;
+  const auto add = [&](std::initializer_list<std::string> more) { expected.insert(expected.end(), more); };
+  const auto log = [&](const std::string& line) { add({"-- log: " + line}); };
+  unsigned sequence = 0x101;
+  const auto exchange = [&](const std::string& request, const std::string& reply) {
+    char seq[8];
+    std::snprintf(seq, sizeof seq, "0x%04X", sequence++);
+    const std::string modbus = std::string(seq) + " Modbus unit 1 ";
+    add({"-> request seq " + modbus + request + ", CRC ok", "<- reply seq " + modbus + reply + ", CRC ok"});
+  };
+  const auto identify = [&] { exchange("ReportSlaveId", "ReportSlaveId, identifier \"SMS-AU 2.1\""); };
+  const auto boot = [&] { exchange("EnterBootMode", "EnterBootMode, mode 1"); };
+  const auto toWork = [&] { exchange("EnterRunMode", "EnterRunMode"); };
+  const auto block = [&](const std::string& reply) { exchange("WriteBlock, address 0x8000, 50 bytes", "WriteBlock, " + reply); };
+  log("Обновление конфигурации АУ [1]");
+  add({"-- step connect"});
+  log("Подключение к ВЕЛАР по адресу [" + run.Address() + "]");
+  add({"-> request seq 0x0100 GatewayInfo", "<- reply seq 0x0100 GatewayInfo, address 10.20.30.40, text \"UDP GATEWAY SIM\""});
+  log("Выполнено подключение к [10.20.30.40]");
+  add({"-- step identify"});
+  identify();
+  log(Identified.Text);
+  add({"-- step boot"});
+  log(ToConfig[0].Text);
+  for (int i = 0; i < 3; ++i) boot(), add({"-- pause 500 ms"});
+  boot();
+  log(ToConfig[1].Text);
+  add({"-- step config"});
+  log(ToConfig[2].Text);
+  exchange("EnterConfigMode", "EnterConfigMode, mode 1, block size 64, extra 0");
+  log(ToConfig[3].Text);
+  add({"-- step upload"});
+  log(Upload50.Text);
+  add({"-- pause 50 ms"});
+  block("exception 6 (server device busy)");
+  log("Device Busy!");
+  add({"-- unit busy: every further block waits 100 ms", "-- pause 100 ms"});
+  block("echo address 0x8000");
+  log("Выполнено 102 %");
+  log("Загрузка завершена");
+  add({"-- step finish"});
+  log(ToWork[0].Text);
+  exchange("FinishLoading", "FinishLoading, data 00 00");
+  log(ToWork[1].Text);
+  add({"-- step run"});
+  log(ToWork[2].Text);
+  for (const char* pause : {"500", "500", "1000"}) toWork(), add({"-- pause " + std::string(pause) + " ms"});
+  add({"-- step identify-again"});
+  identify();
+  log(Identified.Text);
+  add({"-- step done"});
+  log(Done.Text);
+  EXPECT_EQ(lines, expected);
+}
+
 TEST(ThreadConfigLoading, LossyLinkStillDeliversTheImage) {
   LoadingRun run([](auto& o) { o.DropRate = 0.3; o.Seed = 20240601; }, {40, 40});
   const Bytes image = Pattern(1000);
@@ -270,8 +345,6 @@ TEST(ThreadConfigLoading, AbortDuringABlockWrite) {
   EXPECT_EQ(run.Unit.BlockAddresses(), (std::vector<std::uint32_t>{0x8000, 0x8040, 0x8080}));
   hold.Released.set_value();
 }
-
-using Texts = std::vector<std::string>;
 
 // A new project's image: one block.
 const std::string ExportedImage("\x31\x73\x1C\x00\x09\x00\x1A\x00\x00\x08\x08\x00\x08\x00\x08\x00"
@@ -374,6 +447,75 @@ TEST(CmdLoad, WritesTheImageIntoTheSimulatedUnit) {
   EXPECT_EQ(testing::ReadFile(dir.File("received.bin")), "\x55\xAA");
 }
 
+#ifndef _WIN32
+// What tshark reads from a capture: one line per datagram with its source
+// and destination addresses and ports and its payload in hex.
+Texts Tshark(const std::string& capture) {
+  const testing::ProcessResult read = testing::RunProcess(
+      {"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "ip.src", "-e", "udp.srcport", "-e", "ip.dst", "-e",
+       "udp.dstport", "-e", "udp.payload"});
+  EXPECT_EQ(read.Status, 0) << read.Err;
+  Texts lines;
+  std::istringstream out(read.Out);
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  return lines;
+}
+
+// The datagram lines of a trace file as tshark would read them, given this
+// end's port.
+Texts AsTshark(const std::string& trace, std::uint16_t port) {
+  static const std::regex datagram(" *[0-9]+\\.[0-9]{3} (->|<-) [0-9.]+:([0-9]+) ([0-9A-F ]+) \\| .*");
+  Texts lines;
+  std::istringstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    if (!std::regex_match(line, m, datagram)) continue;
+    std::string hex;
+    for (const char c : m[3].str()) if (c != ' ') hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string self = "127.0.0.1\t" + std::to_string(port), peer = "127.0.0.1\t" + m[2].str();
+    lines.push_back(m[1] == "->" ? self + "\t" + peer + "\t" + hex : peer + "\t" + self + "\t" + hex);
+  }
+  return lines;
+}
+#endif
+
+// A loading traced at both ends: the tool's trace and capture and the
+// simulator's tell of the same datagrams in the same order, and tshark
+// reads both captures with the real ports and payloads.
+TEST(CmdLoad, TraceAndCaptureOfBothEnds) {
+#ifdef _WIN32
+  GTEST_SKIP() << "tshark reads the captures of the Linux build";
+#else
+  if (::access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is missing; scripts/bootstrap installs it";
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("sms.bin"), Image(100));
+  testing::ChildProcess simulate({SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:0", "--trace", dir.File("sim.trace"),
+                                  "--pcap", dir.File("sim.pcap")});
+  const std::string listening = simulate.ReadLine().value_or("");
+  ASSERT_TRUE(listening.starts_with("listening on ")) << listening;
+  const std::string gateway = listening.substr(std::string("listening on ").size());
+  const testing::ProcessResult load = testing::RunProcess({SMSCONF_CLI, "load", dir.File("sms.bin"), "--gateway", gateway,
+                                                           "--force", "--trace", dir.File("load.trace"), "--pcap",
+                                                           dir.File("load.pcap")});
+  EXPECT_EQ(load.Status, 0) << load.Err;
+  simulate.Signal(SIGTERM);
+  EXPECT_EQ(simulate.Wait(), 0);
+
+  // The tool's port is the peer of the simulator's first line.
+  const std::string simulated = testing::ReadFile(dir.File("sim.trace"));
+  std::smatch client;
+  ASSERT_TRUE(std::regex_search(simulated, client, std::regex("<- 127\\.0\\.0\\.1:([0-9]+) 21 AB ")));
+  const auto tool = static_cast<std::uint16_t>(std::stoi(client[1]));
+  const std::string traced = testing::ReadFile(dir.File("load.trace"));
+  EXPECT_NE(traced.find(" -- step upload\n"), std::string::npos) << traced;
+  const Texts datagrams = AsTshark(traced, tool);
+  EXPECT_EQ(datagrams.size(), 2u * 14);  // the exchanges of a loading of two blocks
+  EXPECT_EQ(AsTshark(simulated, static_cast<std::uint16_t>(std::stoi(gateway.substr(gateway.rfind(':') + 1)))), datagrams);
+  EXPECT_EQ(Tshark(dir.File("load.pcap")), datagrams);
+  EXPECT_EQ(Tshark(dir.File("sim.pcap")), datagrams);
+#endif
+}
+
 TEST(CmdLoad, FailuresEndWithTheirStatus) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("sms.bin"), Image(10));
@@ -404,6 +546,15 @@ TEST(CmdLoad, FailuresEndWithTheirStatus) {
       {{dir.File("sms.bin"), "--gateway", busy.Address(), "--tries", "5", "--force", "--deadline", "2.5"}, 1,
        "Device Busy!", {"Срок загрузки истёк (--deadline 2.5 с)", aborted}},
       {{dir.File("sms.bin"), "--deadline", "0"}, 2, "--deadline: 0 is not positive"},
+      // The trace tells of every try's time-out.
+      {{dir.File("sms.bin"), "--gateway", silent.Address(), "--tries", "2", "--timeout", "100", "--force", "--trace", "-"}, 1,
+       " ms, try 1 of 2: sending again", {"Ошибка! Нет связи с ВЕЛАР"}},
+      {{dir.File("sms.bin"), "--force", "--trace", dir.Path.string()}, 1,
+       "Cannot create file " + dir.Path.string() + ": is a directory"},
+#ifndef _WIN32
+      {{dir.File("sms.bin"), "--gateway", unconfirming.Address(), "--tries", "5", "--force", "--trace", "/dev/full"}, 3,
+       "smsconf-cli: Cannot write file /dev/full: disk full"},
+#endif
   };
   for (const auto& c : cases) {
     testing::ChildProcess load(Texts{SMSCONF_CLI, "load"} + c.Arguments);

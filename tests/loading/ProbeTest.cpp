@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/ChildProcess.h"
+#include "common/TempDir.h"
 #include "common/UdpPeer.h"
 #include "link/Modbus.h"
 #include "sim/Simulator.h"
@@ -193,6 +194,11 @@ TEST(CmdProbe, LinesAndStatus) {
       {{"--gateway", "10.1.2"}, 2,
        {"bad gateway address \"10.1.2\" (accepted: a.b.c.d or a.b.c.d:port, e.g. 192.168.1.1 or 192.168.1.1:1122)"}},
       {{"--gateway", at, "--unit", "0"}, 2, {"--unit: Value 0 not in range 1 to 254", "Run with --help for more information."}},
+#ifndef _WIN32
+      // A trace that cannot be written fails a probe that went well.
+      {{"--gateway", at, "--trace", "/dev/full"}, 1,
+       {at + ": " + Answered, at + "/1: identifier \"АУ №7\"", "smsconf-cli: Cannot write file /dev/full: disk full"}},
+#endif
   };
   for (const auto& c : cases) {
     Texts arguments{SMSCONF_CLI, "probe"};
@@ -201,6 +207,13 @@ TEST(CmdProbe, LinesAndStatus) {
     EXPECT_EQ(probe.RemainingLines(), c.Lines) << c.Arguments.back();
     EXPECT_EQ(probe.Wait(), c.Status) << c.Arguments.back();
   }
+  // The trace holds the exchanges.
+  const testing::TempDir dir;
+  testing::ChildProcess traced({SMSCONF_CLI, "probe", "--gateway", at, "--trace", dir.File("probe.trace")});
+  EXPECT_EQ(traced.Wait(), 0);
+  const std::string trace = testing::ReadFile(dir.File("probe.trace"));
+  EXPECT_NE(trace.find(" <- " + at + " 15 A1 "), std::string::npos) << trace;
+  EXPECT_NE(trace.find("ReportSlaveId, identifier \"АУ №7\", CRC ok\n"), std::string::npos) << trace;
 }
 
 // Ctrl+C ends the request under way at once, which alone would take 50 s.

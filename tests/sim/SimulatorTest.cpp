@@ -7,6 +7,8 @@
 #include <csignal>
 #include <functional>
 #include <mutex>
+#include <regex>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -367,10 +369,10 @@ TEST(Simulator, LoadsForOneClientAtATime) {
 // smsconf-cli simulate standing in for a site: a gateway from a port range
 // and one on any port, units 2 and 7 behind each with settings for all, for
 // one address and for one gateway's unit, the more precise ones first
-// whatever their order; the log names the gateway of each line, and each
-// unit's image goes into a file of its own.
+// whatever their order; the log and the trace name the gateway of each
+// line, and each unit's image goes into a file of its own.
 TEST(Simulator, ServesASiteFromTheCommandLine) {
-  testing::TempDir dir;
+  testing::TempDir dir, traces;
   std::string picked;
   {
     const testing::UdpPeer probe;  // a port the system picked, free again
@@ -378,7 +380,8 @@ TEST(Simulator, ServesASiteFromTheCommandLine) {
   }
   testing::ChildProcess simulate({SMSCONF_CLI, "simulate", "--listen", "127.0.0.1:" + picked + "-" + picked, "--listen",
                                   "127.0.0.1:0", "--units", "2,7", "--busy", "1", "--busy", picked + "/2=3", "--busy",
-                                  "2=2", "--no-id=7", "--no-update", "--save-image", dir.Path.string()});
+                                  "2=2", "--no-id=7", "--no-update", "--save-image", dir.Path.string(),
+                                  "--trace", traces.File("site.trace")});
   std::vector<std::string> gateways;
   for (int i = 0; i < 2; ++i) gateways.push_back(simulate.ReadLine().value_or("listening on ?").substr(13));
   ASSERT_EQ(gateways.front(), "127.0.0.1:" + picked);
@@ -401,9 +404,11 @@ TEST(Simulator, ServesASiteFromTheCommandLine) {
       {1, {0x02, 0x11}, {0x02, 0x11, 0x13, 'S', 'M', 'S', '-', 'A', 'U', ' ', 'S', 'I', 'M', ' ', '1', '.', '0', '0', ' ', '#', '2', 0x00}},
   };
   std::uint16_t sequence = 0;
+  std::vector<std::string> ends;
   for (const auto& exchange : exchanges) {
     client.Send(port(exchange.Gateway), ModbusRequest(++sequence, exchange.Request));
     EXPECT_EQ(client.Receive().value_or(Received{}).Content, GatewayReply(sequence, WithCrc(exchange.Reply))) << sequence;
+    for (const char* direction : {" <- ", " -> "}) ends.push_back(gateways[exchange.Gateway] + direction + client.Address());
   }
   simulate.Signal(SIGTERM);
   const std::vector<std::string> lines = simulate.RemainingLines();
@@ -417,6 +422,12 @@ TEST(Simulator, ServesASiteFromTheCommandLine) {
     EXPECT_EQ(testing::ReadFile(dir.File(name)), images[i]) << name;
   }
   EXPECT_EQ(dir.EntryCount(), 4u);
+  std::istringstream trace(testing::ReadFile(traces.File("site.trace")));
+  std::vector<std::string> traced;
+  static const std::regex datagram(" *[0-9]+\\.[0-9]{3} ([0-9.:]+ (<-|->) [0-9.:]+) .*");
+  for (std::string line; std::getline(trace, line);)
+    if (std::smatch m; std::regex_match(line, m, datagram)) traced.push_back(m[1]);
+  EXPECT_EQ(traced, ends);
 }
 #endif
 
