@@ -9,5 +9,7 @@ namespace smsconf {
 // C:; elsewhere, where there are no drive letters, in the user's home folder.
 std::string DefaultImagePath();
 std::string DefaultSourcePath();
+// The wire trace the loading dialog writes when asked to, beside the image.
+std::string DefaultTracePath();
 
 }  // namespace smsconf

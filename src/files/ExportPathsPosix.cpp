@@ -10,6 +10,7 @@ namespace {
 
 constexpr const char* ImageFileName = "sms.bin";
 constexpr const char* SourceFileName = "stdcfg.c";
+constexpr const char* TraceFileName = "sms.trace";
 
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
@@ -30,5 +31,7 @@ std::string InHome(const char* name) {
 std::string DefaultImagePath() { return InHome(ImageFileName); }
 
 std::string DefaultSourcePath() { return InHome(SourceFileName); }
+
+std::string DefaultTracePath() { return InHome(TraceFileName); }
 
 }  // namespace smsconf

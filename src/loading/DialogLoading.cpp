@@ -41,6 +41,7 @@ struct Fields {
   int Unit = 0;
   int Tries = 0;
   int Timeout = 0;
+  bool Trace = false;
 };
 std::optional<Fields> LastFields;
 
@@ -139,12 +140,21 @@ void TDlgLoading::StopLoading() {
   }
   Thread.reset();
   HandOver.reset();
+  DropTrace();
+}
+
+// The transport tells the trace of every datagram until it is let go.
+void TDlgLoading::DropTrace() {
+  if (Rpc) Rpc->Observer = nullptr;
+  Trace.reset();
 }
 
 void TDlgLoading::Button1Click() {
   StopLoading();
   ShowImage();
-  const LoadingTarget target = FieldTarget();
+  LoadingTarget target = FieldTarget();
+  if (Form->CheckBoxTrace->isChecked()) Trace = std::make_unique<trace::CWireTrace>();
+  target.Trace = Trace.get();
   LoadingImage image = ReadLoadingImage(DefaultImagePath(), false);
   LoadingSetup setup = SetUpLoading(target, image, *Rpc);
   if (setup.Verdict.Outcome == LoadingVerdict::BadAddress) {
@@ -160,15 +170,32 @@ void TDlgLoading::Button1Click() {
     image.Verdict.Outcome = LoadingVerdict::Ready;
     setup = SetUpLoading(target, image, *Rpc);
   }
-  if (!Accepted(setup.Verdict)) return;
+  if (!Accepted(setup.Verdict) || !StartTrace(target)) {
+    DropTrace();
+    return;
+  }
   Thread = std::move(setup.Procedure);
   Form->ListBox3->addItem(QStringLiteral("Размер файла конфигурации %1 байт").arg(Thread->ImageSize));
+  if (Trace) Form->ListBox3->addItem(QStringLiteral("Обмен записывается в файл %1").arg(QFile::decodeName(DefaultTracePath().c_str())));
   StartLoading();
 }
 
 // The unit, gateway, tries and time-out as the fields say.
 LoadingTarget TDlgLoading::FieldTarget() const {
   return {Form->Edit1->text().toStdString(), Form->CSpinEdit2->value(), FieldLinkSettings()};
+}
+
+// A trace that cannot be made keeps the loading back: the engineer asked
+// for the record of it.
+bool TDlgLoading::StartTrace(const LoadingTarget& target) {
+  if (!Trace) return true;
+  if (Trace->WriteTextTo(DefaultTracePath()).empty()) {
+    Trace->Begin("load " + DefaultImagePath() + " into unit " + std::to_string(target.Unit) + " behind " +
+                 target.Gateway);
+    return true;
+  }
+  Warn(QString::fromStdString(Trace->Trouble().value_or("").Render(text::Language::Russian)));
+  return false;
 }
 
 // Says why an image cannot go; a damaged one has been asked about already.
@@ -211,8 +238,17 @@ void TDlgLoading::StartLoading() {
   Thread->OnProgress = [this](std::uint32_t written, std::uint32_t total) {
     UploadPercent = static_cast<int>(std::min<std::uint64_t>(std::uint64_t{written} * FullPercent / total, FullPercent));
   };
-  // After its final step the worker only waits to be stopped.
-  Thread->OnFinalStep = [this](int) { Running = false; };
+  // After its final step the worker only waits to be stopped. A trace that
+  // lost lines on the way says so last.
+  Thread->OnFinalStep = [this, handOver, trace = Trace.get()](int) {
+    if (const auto trouble = trace != nullptr ? trace->Trouble() : std::nullopt) {
+      handOver->Hand(CThreadConfigLoading::Alert,
+                     text::Cp1251("Обмен записан не полностью: ") +
+                         trouble->Render(text::Language::Russian, text::Charset::Cp1251),
+                     [this] { QMetaObject::invokeMethod(this, "ShowPendingLog", Qt::QueuedConnection); });
+    }
+    Running = false;
+  };
   Thread->OnEnd = [this, handOver] {
     Running = false;
     handOver->WorkerEnded();
@@ -307,11 +343,12 @@ void TDlgLoading::RestoreFields() {
   Form->CSpinEdit2->setValue(LastFields->Unit);
   Form->CSpinEdit1->setValue(LastFields->Tries);
   Form->CSpinEdit3->setValue(LastFields->Timeout);
+  Form->CheckBoxTrace->setChecked(LastFields->Trace);
 }
 
 void TDlgLoading::RememberFields() const {
   LastFields = Fields{Form->Edit1->text(), Form->CSpinEdit2->value(), Form->CSpinEdit1->value(),
-                      Form->CSpinEdit3->value()};
+                      Form->CSpinEdit3->value(), Form->CheckBoxTrace->isChecked()};
 }
 
 }  // namespace smsconf

@@ -65,6 +65,7 @@ class TDlgLoading : public QDialog {
 
   std::unique_ptr<SocketLibrary> Sockets;        // started while the dialog is open
   std::unique_ptr<CRPCInterface> Rpc;            // lent to every loading
+  std::unique_ptr<trace::CWireTrace> Trace;      // the current loading's wire trace, when asked for
   std::unique_ptr<CThreadConfigLoading> Thread;  // the current loading, if any
 
  public slots:
@@ -79,6 +80,8 @@ class TDlgLoading : public QDialog {
   LoadingTarget FieldTarget() const;
   bool Accepted(const LoadingVerdict& verdict);
   bool LoadDamaged(const text::Message& defect);
+  bool StartTrace(const LoadingTarget& target);
+  void DropTrace();
   void StartLoading();
   void ShowLine(int kind, const QString& text);
   bool ConfirmAbort();

@@ -20,6 +20,7 @@ Texts TextsOf(Wording wording) {
     case Wording::Verbatim: return {"%1", "%1"};
     case Wording::CannotOpen: return {"Cannot open file %1: %2", "Cannot open file %1: %2"};
     case Wording::CannotCreate: return {"Cannot create file %1: %2", "Cannot create file %1: %2"};
+    case Wording::CannotWrite: return {"Cannot write file %1: %2", "Cannot write file %1: %2"};
 
     case Wording::NoSuchFile: return {"no such file", "нет такого файла"};
     case Wording::NoSuchFolder: return {"no such folder", "нет такой папки"};

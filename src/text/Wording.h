@@ -28,6 +28,7 @@ enum class Wording {
   // The file errors; the reason is the last argument.
   CannotOpen,
   CannotCreate,
+  CannotWrite,
   // Reasons a file could not be read or written.
   NoSuchFile,
   NoSuchFolder,

@@ -86,6 +86,7 @@ std::string CWireTrace::Open(Output& output, const std::string& path) {
     output.File.open(NativePath(target), std::ios::binary | std::ios::trunc);
     if (!output.File) ThrowCannotCreate(path, errno != 0 ? errno : EIO);
   } catch (const std::exception& e) {
+    Troubled = text::SaidBy(e);
     return e.what();
   }
   output.Path = path;
@@ -118,6 +119,11 @@ std::string CWireTrace::WriteError() const {
   return Failure;
 }
 
+std::optional<text::Message> CWireTrace::Trouble() const {
+  const std::lock_guard guard(Lock);
+  return Troubled;
+}
+
 // A stream that failed once takes nothing more; the first failure is kept.
 void CWireTrace::Write(Output& output, const std::string& bytes) {
   if (output.Stream == nullptr || !*output.Stream) return;
@@ -125,7 +131,8 @@ void CWireTrace::Write(Output& output, const std::string& bytes) {
   output.Stream->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   output.Stream->flush();
   if (*output.Stream || !Failure.empty()) return;
-  Failure = "Cannot write file " + output.Path + ": " + FileErrorReason(errno != 0 ? errno : EIO);
+  Troubled = text::Message(text::Wording::CannotWrite, {output.Path, FileError(errno != 0 ? errno : EIO)});
+  Failure = Troubled->Render(text::Language::English);
 }
 
 void CWireTrace::Line(const std::string& text, Microseconds at) {

@@ -13,11 +13,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 
 #include "link/Rpcinterface.h"
+#include "text/Wording.h"
 #include "trace/WireDecoder.h"
 
 namespace smsconf::trace {
@@ -59,6 +61,9 @@ class CWireTrace final : public RpcObserver {
   // "Cannot write file PATH: reason" for the first write that failed; empty
   // while all went out.
   std::string WriteError() const;
+  // The latest file that could not be made, or the first write that failed,
+  // as a message for the window to render in its own language.
+  std::optional<text::Message> Trouble() const;
 
   // Datagram lines name this end too, for a trace of several gateways.
   bool NameLocalEnd = false;
@@ -83,6 +88,7 @@ class CWireTrace final : public RpcObserver {
   Output Capture;
   std::function<void(const std::string&)> TextSink;
   std::string Failure;
+  std::optional<text::Message> Troubled;
   std::uint16_t PacketNumber = 0;
   // The commands of the latest requests by peer and sequence number, which
   // tell what their replies carry.

@@ -4,6 +4,7 @@
 #include "loading/DialogLoading.h"
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QSpinBox>
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "common/GuiTest.h"
@@ -72,19 +74,20 @@ class DialogLoading : public ::testing::Test {
   // Every field, as the dialog may show what an earlier test typed.
   static void Fill(QWidget* dialog, const QString& gateway, int tries, int timeout, int unit = 1) {
     static_cast<TDlgLoading*>(dialog)->Pauses.Scale = 0.0;
+    Control<QCheckBox>(dialog, "CheckBoxTrace")->setChecked(false);
     Control<QLineEdit>(dialog, "Edit1")->clear();
     QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), gateway);
     for (const auto& [name, value] : {std::pair{"CSpinEdit2", unit}, {"CSpinEdit1", tries}, {"CSpinEdit3", timeout}}) {
       Control<QSpinBox>(dialog, name)->setValue(value);
     }
   }
-  // The address, unit, tries and time-out.
+  // The address, unit, tries, time-out and whether the exchange is traced.
   static QString Fields(QWidget* dialog) {
     QString fields = Control<QLineEdit>(dialog, "Edit1")->text();
     for (const char* name : {"CSpinEdit2", "CSpinEdit1", "CSpinEdit3"}) {
       fields += " " + QString::number(Control<QSpinBox>(dialog, name)->value());
     }
-    return fields;
+    return fields + (Control<QCheckBox>(dialog, "CheckBoxTrace")->isChecked() ? " traced" : "");
   }
 
   static void Press(QWidget* dialog) { QTest::mouseClick(Control<QPushButton>(dialog, "Button1"), Qt::LeftButton); }
@@ -105,7 +108,9 @@ class DialogLoading : public ::testing::Test {
 // The first opening of the run shows the defaults at the designed size on
 // the address, later ones what was typed last. The upload takes the tries
 // and time-out that the fields show when it begins: those restored, or a
-// time-out changed since the start.
+// time-out changed since the start. A traced loading writes the exchange
+// beside the image, afresh each time, and says where; one whose trace lost
+// lines says so last.
 TEST_F(DialogLoading, FieldsKeepTheirLastValuesAndTheUploadTakesThemWhenItBegins) {
   ExportSample();
   Unit unit;
@@ -115,23 +120,38 @@ TEST_F(DialogLoading, FieldsKeepTheirLastValuesAndTheUploadTakesThemWhenItBegins
     first = Fields(modal) + QStringLiteral(" %1x%2 ").arg(modal->width()).arg(modal->height());
     if (modal->focusWidget() != nullptr) first += modal->focusWidget()->objectName();
     Fill(modal, unit.Address(), 7, 300, 9);
+    QTest::mouseClick(Control<QCheckBox>(modal, "CheckBoxTrace"), Qt::LeftButton);
     modal->close();
   });
   TDlgLoading::Execute(nullptr);
   EXPECT_EQ(DlgLoading, nullptr);
   EXPECT_EQ(first, "192.168.1.1 1 15 250 638x563 Edit1");
   auto dialog = std::make_unique<TDlgLoading>(nullptr);
-  ASSERT_EQ(Fields(dialog.get()), unit.Address() + " 9 7 300");
+  ASSERT_EQ(Fields(dialog.get()), unit.Address() + " 9 7 300 traced");
   dialog->Pauses.Scale = 0.0;
   Control<QSpinBox>(dialog.get(), "CSpinEdit2")->setValue(1);
   dialog->show();
+  const std::string trace = Home.Path.string() + "/sms.trace";
   for (const std::uint32_t timeout : {300u, 350u}) {
+    const bool full = timeout == 350u;
+    if (full) std::filesystem::create_symlink("/dev/full", trace);
     Press(dialog.get());
     // The worker waits until its first line is shown: the upload is to come.
     Control<QSpinBox>(dialog.get(), "CSpinEdit3")->setValue(static_cast<int>(timeout));
-    ASSERT_TRUE(WaitForLast(dialog.get(), Completed)) << timeout;
+    ASSERT_TRUE(WaitForLast(dialog.get(), full ? "Обмен записан не полностью: Cannot write file " +
+                                                     QString::fromStdString(trace) + ": диск заполнен"
+                                               : Completed))
+        << timeout;
+    EXPECT_EQ(Lines(dialog.get()).value(1), "Обмен записывается в файл " + QString::fromStdString(trace));
     EXPECT_EQ(dialog->Rpc->Tries, 7) << timeout;
     EXPECT_EQ(dialog->Rpc->Timeout, timeout);
+    if (full) break;
+    const std::string written = ReadFile(trace);
+    EXPECT_NE(written.find(" -- load " + DefaultImagePath() + " into unit 1 behind " + unit.Address().toStdString()),
+              std::string::npos);
+    EXPECT_NE(written.find(" WriteBlock"), std::string::npos) << written;
+    EXPECT_NE(written.find(" -- step "), std::string::npos);
+    std::filesystem::remove(trace);
   }
 }
 
@@ -181,6 +201,7 @@ TEST_F(DialogLoading, WritesTheExportedImageAndShowsItsLog) {
 // says so, and its loading ends with a full bar.
 TEST_F(DialogLoading, ChecksTheInputFirst) {
   Unit unit;
+  const std::string image = ExportSample();
   // The image file (none: no file), the gateway, a part of the box's text,
   // the answer, and the list's first line afterwards (empty: no line).
   const std::tuple<std::optional<std::string>, QString, QString, QMessageBox::StandardButton, QString> cases[] = {
@@ -190,12 +211,18 @@ TEST_F(DialogLoading, ChecksTheInputFirst) {
       {std::string(65537, 'x'), "127.0.0.1", "Файл конфигурации слишком велик (65537 байт)", Enter, ""},
       {std::string(30, '\0'), "127.0.0.1", "повреждён: смещение 0: сигнатура 0x0000 — не 0x7331\n", Enter, ""},
       {"", unit.Address(), "\nЗагрузить всё равно?", QMessageBox::Yes, "Размер файла конфигурации 0 байт"},
+      // The trace asked for cannot be made: nothing goes.
+      {image, unit.Address(), "Cannot create file " + QString::fromStdString(Home.Path.string()) + "/sms.trace: это папка",
+       Enter, ""},
   };
   for (const auto& [image, gateway, part, reply, firstLine] : cases) {
     SCOPED_TRACE(part.toStdString());
     std::remove(DefaultImagePath().c_str());
     if (image) WriteFile(DefaultImagePath(), *image);
     auto dialog = Open(gateway);
+    const bool traced = part.contains("sms.trace");
+    if (traced) std::filesystem::create_directory(DefaultTracePath());
+    Control<QCheckBox>(dialog.get(), "CheckBoxTrace")->setChecked(traced);
     Control<QListWidget>(dialog.get(), "ListBox3")->addItem("earlier run");
     BoxSeen box;
     ModalAnswer answer(BoxReply(reply, &box));
@@ -204,6 +231,7 @@ TEST_F(DialogLoading, ChecksTheInputFirst) {
     EXPECT_TRUE(box.Title.isEmpty() && box.Icon == QMessageBox::Warning);
     EXPECT_EQ(Lines(dialog.get()).value(0), firstLine);
     ASSERT_EQ(dialog->Thread && dialog->Thread->Started(), reply == QMessageBox::Yes);
+    EXPECT_EQ(unit.Simulator.ReceivedImage().size(), 0u);
     if (reply != QMessageBox::Yes) continue;
     ASSERT_TRUE(WaitForLast(dialog.get(), Completed));
     EXPECT_EQ(Control<QProgressBar>(dialog.get(), "ProgressBar1")->value(), 100);
