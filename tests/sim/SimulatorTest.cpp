@@ -15,6 +15,7 @@
 #include "common/ChildProcess.h"
 #include "common/TempDir.h"
 #include "common/UdpPeer.h"
+#include "trace/WireDecoder.h"
 
 namespace smsconf::sim {
 namespace {
@@ -181,6 +182,21 @@ std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
   return a;
 }
 
+// The bytes as the log shows them: "01 23 01".
+std::string Hex(const Bytes& bytes) {
+  std::string text;
+  for (char digits[4]; std::uint8_t byte : bytes) text += (std::snprintf(digits, sizeof digits, " %02X", byte), digits);
+  return text.substr(1);
+}
+
+// Replies as a trace shows them, the bytes and what they mean, so that a
+// failure reads as "reply seq 0x0002 Modbus unit 1 EnterBootMode, mode 1".
+std::vector<std::string> Described(const std::vector<Bytes>& replies) {
+  std::vector<std::string> lines;
+  for (const Bytes& reply : replies) lines.push_back(Hex(reply) + " | " + trace::DescribeDatagram(reply));
+  return lines;
+}
+
 Bytes Boot(std::uint16_t sequence) { return ModbusRequest(sequence, {0x01, 0x23}); }
 Bytes Booted(std::uint16_t sequence) { return GatewayReply(sequence, WithCrc({0x01, 0x23, 0x01})); }
 
@@ -258,16 +274,10 @@ TEST(Simulator, EachFault) {
       contents.push_back(replies[i].Content);
       EXPECT_EQ(replies[i].FromPort != sim.Simulator.Port(), i < c.FromOtherPort) << c.Name << ' ' << i;
     }
-    EXPECT_EQ(contents, c.Replies) << c.Name;
+    EXPECT_EQ(Described(contents), Described(c.Replies)) << c.Name;
   }
 }
 
-// The bytes as the log shows them: "01 23 01".
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  for (char digits[4]; std::uint8_t byte : bytes) text += (std::snprintf(digits, sizeof digits, " %02X", byte), digits);
-  return text.substr(1);
-}
 
 // A flood of requests at a slow gateway: at most a thousand replies wait for
 // their delay, the oldest make room for the newest, and the log tells of it
