@@ -4,7 +4,7 @@
 // The command line speaks English and the window Russian. A message keeps
 // which wording it is and its arguments, so that each side renders it in its
 // own language. The fixed beginnings of the file errors ("Cannot open file",
-// "Cannot create file") read the same in both.
+// "Cannot create file", "Cannot write file") read the same in both.
 
 #include <memory>
 #include <stdexcept>
