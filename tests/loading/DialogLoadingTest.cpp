@@ -98,8 +98,8 @@ class DialogLoading : public ::testing::Test {
     for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
     return lines;
   }
-  static bool WaitForLast(QWidget* dialog, const QString& start) {
-    return WaitUntil([&] { return Lines(dialog).value(Lines(dialog).size() - 1).startsWith(start); }, 60000);
+  static bool WaitForLast(QWidget* dialog, const QString& start, int ms = 60000) {
+    return WaitUntil([&] { return Lines(dialog).value(Lines(dialog).size() - 1).startsWith(start); }, ms);
   }
 
   TempDir Home;
@@ -140,7 +140,8 @@ TEST_F(DialogLoading, FieldsKeepTheirLastValuesAndTheUploadTakesThemWhenItBegins
     Control<QSpinBox>(dialog.get(), "CSpinEdit3")->setValue(static_cast<int>(timeout));
     ASSERT_TRUE(WaitForLast(dialog.get(), full ? "Обмен записан не полностью: Cannot write file " +
                                                      QString::fromStdString(trace) + ": диск заполнен"
-                                               : Completed))
+                                               : Completed,
+                            full ? 10000 : 60000))
         << timeout;
     EXPECT_EQ(Lines(dialog.get()).value(1), "Обмен записывается в файл " + QString::fromStdString(trace));
     EXPECT_EQ(dialog->Rpc->Tries, 7) << timeout;
