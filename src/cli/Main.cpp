@@ -62,11 +62,7 @@ int main(int argc, char** argv) {
   for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
   try {
     app.parse(static_cast<int>(pointers.size()), pointers.data());
-  } catch (const CLI::CallForHelp& e) {
-    return CheckOutput(app.exit(e));
-  } catch (const CLI::CallForAllHelp& e) {
-    return CheckOutput(app.exit(e));
-  } catch (const CLI::CallForVersion& e) {
+  } catch (const CLI::Success& e) {  // --help or --version, printed by exit()
     return CheckOutput(app.exit(e));
   } catch (const CLI::ParseError& e) {
     app.exit(e);

@@ -62,13 +62,19 @@ man_pages_render() {
   done
 }
 
+# bash finds the completion where it looks for one, by the program's name,
+# as it does on the first Tab after smsconf-cli.
 completes_commands() {
   # shellcheck disable=SC2016
-  bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" &&
-           COMP_WORDS=(smsconf-cli ex) COMP_CWORD=1 COMP_LINE="smsconf-cli ex" COMP_POINT=14 &&
-           _smsconf_cli smsconf-cli ex smsconf-cli && [ "${COMPREPLY[*]}" = export ]' \
-    bash "$root/usr/share/bash-completion/completions/smsconf-cli"
+  XDG_DATA_DIRS=$root/usr/share bash -c '
+    source /usr/share/bash-completion/bash_completion && __load_completion smsconf-cli || exit 1
+    function=$(complete -p smsconf-cli | sed -nE "s/.*-F ([^ ]+) .*/\1/p")
+    COMP_WORDS=(smsconf-cli ex) COMP_CWORD=1 COMP_LINE="smsconf-cli ex" COMP_POINT=14
+    "$function" smsconf-cli ex smsconf-cli && [ "${COMPREPLY[*]}" = export ]'
 }
+
+# The desktop entry, the metadata and the icons, as desktops find them.
+validates_tree() { appstreamcli validate-tree --no-net "$root" >validate.log || { cat validate.log; false; }; }
 
 # The window on a virtual display through the platform plugin a desktop
 # uses, with the sample open: its title stands on the display, then it is
@@ -95,8 +101,6 @@ check "smsconf --version without a display" names_version smsconf
 check "export and dump of the packaged sample" exports_and_dumps_the_sample
 check "the manual pages render" man_pages_render
 check "the bash completion completes" completes_commands
-validates_tree() { appstreamcli validate-tree --no-net "$root" >validate.log || { cat validate.log; false; }; }
-
 check "the desktop files pass appstreamcli validate-tree" validates_tree
 check "smsconf shows its window" shows_its_window
 

@@ -34,7 +34,8 @@ TEST(Application, TitleIsTheExecutableNameCapitalisedAndTheToolkitSpeaksRussian)
 }
 
 // --version and --help are answered before the toolkit starts, so they need
-// no display; the version is the command line tool's.
+// no display; the version is the command line tool's, and one that cannot
+// be written fails.
 TEST(Program, VersionAndHelpNeedNoDisplay) {
   const QByteArray platform = qgetenv("QT_QPA_PLATFORM"), display = qgetenv("DISPLAY");
   qunsetenv("QT_QPA_PLATFORM");
@@ -52,6 +53,11 @@ TEST(Program, VersionAndHelpNeedNoDisplay) {
   const std::string gui = RunProcess({SMSCONF_GUI_PROGRAM, "--version"}).Out;
   const std::string cli = RunProcess({SMSCONF_CLI_PROGRAM, "--version"}).Out;
   EXPECT_EQ(gui.substr(gui.find(' ')), cli.substr(cli.find(' ')));
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  const ProcessResult lost = RunProcess({SMSCONF_GUI_PROGRAM, "--version"}, full);
+  ::close(full);
+  EXPECT_EQ(lost.Status, 1);
+  EXPECT_EQ(lost.Err, "smsconf: cannot write the output\n");
   qputenv("QT_QPA_PLATFORM", platform);
   if (!display.isEmpty()) qputenv("DISPLAY", display);
 }
