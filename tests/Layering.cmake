@@ -1,9 +1,9 @@
 # Fails when a folder of src/ includes from a folder above it. Lowest first:
-# the codec, the limits, the files, the image format, the model, the link,
-# the wire trace, the loading, the fleet of loadings, the simulator, then
-# the two programs.
+# the programs' version, the codec, the limits, the files, the image format,
+# the model, the link, the wire trace, the loading, the fleet of loadings, the
+# simulator, then the two programs.
 # Usage: cmake -DSOURCE_DIR=<repo>/src -P Layering.cmake
-set(layers text limits files image model link trace loading fleet sim cli ui)
+set(layers version text limits files image model link trace loading fleet sim cli ui)
 set(violations "")
 foreach(layer IN LISTS layers)
   list(FIND layers ${layer} own)

@@ -2,6 +2,7 @@
 #include "cli/Console.h"
 #include "files/AtomicFile.h"
 #include "files/FileBytes.h"
+#include "version/Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
   PrepareConsole();
 
   CLI::App app{"smsconf-cli: headless tools for SMS alarm unit configurations"};
+  app.set_version_flag("--version", std::string("smsconf-cli ") + smsconf::VersionText(),
+                       "Print the version and exit");
   app.require_subcommand(1);
   app.fallthrough(false);
   // Paths like /tmp/x are arguments, never options, on every system.
@@ -59,12 +62,8 @@ int main(int argc, char** argv) {
   for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
   try {
     app.parse(static_cast<int>(pointers.size()), pointers.data());
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
+  } catch (const CLI::Success& e) {  // --help or --version, printed by exit()
+    return CheckOutput(app.exit(e));
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return ExitUsage;

@@ -25,6 +25,10 @@
 #include "ui/ProjectChange.h"
 #include "ui/ModelText.h"
 #include "ui_Main.h"
+#include "version/Version.h"
+
+#include <cstdio>
+#include <string_view>
 
 namespace smsconf {
 
@@ -438,7 +442,37 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   }
 }
 
+namespace {
+
+constexpr const char* Usage =
+    "Usage: smsconf [PROJECT.sms]\n"
+    "Opens the configuration window for SMS alarm units with the project file PROJECT.sms\n"
+    "(a new project of that name when there is no such file).\n"
+    "  -h, --help  print this help and exit\n"
+    "  --version   print the version and exit\n"
+    "smsconf-cli does the same work from the command line; see smsconf(1) and smsconf-cli(1).\n";
+
+// Answers --help and --version, the only argument then, before the toolkit
+// starts, so that they need no display; -1 for every other command line.
+int AnswerInfoOption(int argc, char** argv) {
+  if (argc != 2) return -1;
+  const std::string_view option = argv[1];
+  if (option == "--version") {
+    std::printf("smsconf %s\n", VersionText());
+  } else if (option == "--help" || option == "-h") {
+    std::fputs(Usage, stdout);
+  } else {
+    return -1;
+  }
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return 0;
+  std::fputs("smsconf: cannot write the output\n", stderr);
+  return 1;
+}
+
+}  // namespace
+
 int RunProgram(int argc, char** argv) {
+  if (const int status = AnswerInfoOption(argc, argv); status >= 0) return status;
   IgnoreFileSizeLimitSignal();
   TApplication application(argc, argv);
   const QStringList arguments = QCoreApplication::arguments();

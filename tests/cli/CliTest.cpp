@@ -90,6 +90,26 @@ TEST(Cli, ExportsTheSampleProjectAndDumpsItsImage) {
   EXPECT_EQ(run.Err, pair.Image + ": offset 2: length word 271 does not match the file size 100\n");
 }
 
+// The one version of the project, and the commit the program was built from
+// when the sources are a git checkout (", modified" when files differed).
+TEST(Cli, VersionNamesTheProjectVersionAndTheCommit) {
+  const ProcessResult run = Cli({"--version"});
+  EXPECT_EQ(run.Status, 0);
+  const std::string start = "smsconf-cli " SMSCONF_VERSION;
+  ASSERT_TRUE(run.Out.starts_with(start) && run.Out.ends_with("\n")) << run.Out;
+  std::string commit = run.Out.substr(start.size(), run.Out.size() - start.size() - 1);
+  if (!std::filesystem::exists(SMSCONF_SOURCE_DIR "/.git")) {
+    EXPECT_EQ(commit, "");
+    return;
+  }
+  for (const std::string& edge : {std::string(" (git "), std::string(")")}) {
+    ASSERT_NE(commit.find(edge), std::string::npos) << run.Out;
+  }
+  commit = commit.substr(6, commit.find_first_of(",)") - 6);
+  EXPECT_GE(commit.size(), 7u) << run.Out;
+  EXPECT_EQ(commit.find_first_not_of("0123456789abcdef"), std::string::npos) << run.Out;
+}
+
 // A refused export writes nothing: the project, also by another name (a hard
 // link), is never a target, and a project that is no regular file is no
 // project at all.
@@ -325,7 +345,8 @@ TEST(Cli, OutputThatCannotBeWrittenFailsTheCommand) {
   const std::string project = pair.Dir.File("p.sms");
   ASSERT_EQ(Cli(pair.Export(Sample)).Status, 0);
   testing::WriteFile(project, "[Event0]\r\nPin=40\r\n");  // a finding: check fails anyway
-  for (const Texts& arguments : {Texts{"dump", pair.Image}, Texts{"check", project}, pair.Export(Sample)}) {
+  for (const Texts& arguments : {Texts{"dump", pair.Image}, Texts{"check", project}, pair.Export(Sample),
+                                 Texts{"--version"}, Texts{"load", "--help"}}) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
     const ProcessResult run = testing::RunProcess(Program(arguments), full);

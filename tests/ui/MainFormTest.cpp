@@ -17,6 +17,7 @@
 #include "ui/DialogPhone.h"
 #include "ui/ReportView.h"
 #include "UiFixture.h"
+#include "common/ChildProcess.h"
 
 namespace smsconf::testing {
 namespace {
@@ -30,6 +31,35 @@ TEST(Application, TitleIsTheExecutableNameCapitalisedAndTheToolkitSpeaksRussian)
   EXPECT_EQ(TApplication::TitleFor("/opt/sms.conf.bin"), "Sms");
   QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::Cancel);
   EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove(u'&') + box.button(QMessageBox::Cancel)->text(), "ДаОтмена");
+}
+
+// --version and --help are answered before the toolkit starts, so they need
+// no display; the version is the command line tool's, and one that cannot
+// be written fails.
+TEST(Program, VersionAndHelpNeedNoDisplay) {
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM"), display = qgetenv("DISPLAY");
+  qunsetenv("QT_QPA_PLATFORM");
+  qunsetenv("DISPLAY");
+  const std::pair<std::string, std::string> cases[] = {
+      {"--version", "smsconf " SMSCONF_VERSION},
+      {"--help", "Usage: smsconf [PROJECT.sms]\n"},
+      {"-h", "Usage: smsconf [PROJECT.sms]\n"},
+  };
+  for (const auto& [option, start] : cases) {
+    const ProcessResult run = RunProcess({SMSCONF_GUI_PROGRAM, option});
+    EXPECT_EQ(run.Status, 0) << option << ": " << run.Err;
+    EXPECT_TRUE(run.Out.starts_with(start)) << option << ": " << run.Out;
+  }
+  const std::string gui = RunProcess({SMSCONF_GUI_PROGRAM, "--version"}).Out;
+  const std::string cli = RunProcess({SMSCONF_CLI_PROGRAM, "--version"}).Out;
+  EXPECT_EQ(gui.substr(gui.find(' ')), cli.substr(cli.find(' ')));
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  const ProcessResult lost = RunProcess({SMSCONF_GUI_PROGRAM, "--version"}, full);
+  ::close(full);
+  EXPECT_EQ(lost.Status, 1);
+  EXPECT_EQ(lost.Err, "smsconf: cannot write the output\n");
+  qputenv("QT_QPA_PLATFORM", platform);
+  if (!display.isEmpty()) qputenv("DISPLAY", display);
 }
 
 // The file named on the command line, in the test's folder unless absolute
