@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 
 namespace smsconf {
 namespace {
@@ -41,9 +40,11 @@ struct Files {
     WriteFile(Dir.File(name), bytes);
     return Dir.File(name);
   }
-  // A copy of the example with `pattern` replaced.
-  std::string Edited(const std::string& name, const std::string& pattern, const std::string& replacement) const {
-    WriteFile(Dir.File(name), std::regex_replace(ReadFile(Example), std::regex(text::Cp1251(pattern)), text::Cp1251(replacement)));
+  // A copy of the example with `from` put as `to`, or with `to` added.
+  std::string Edited(const std::string& name, const std::string& from, const std::string& to) const {
+    const std::string example = ReadFile(Example);
+    WriteFile(Dir.File(name), from.empty() ? example + text::Cp1251(to)
+                                           : testing::Replaced(example, text::Cp1251(from), text::Cp1251(to)));
     return Dir.File(name);
   }
   testing::TempDir Dir;
@@ -55,7 +56,7 @@ struct Files {
 TEST(ImportDiff, ImportRestoresAProjectThatExportsTheSameBytes) {
   const Files files;
   const std::string crlf = files.Dir.File("edited.c");
-  WriteFile(crlf, std::regex_replace(ReadFile(files.Source), std::regex("\n"), " \r\n"));
+  WriteFile(crlf, testing::Replaced(ReadFile(files.Source), "\n", " \r\n", true));
   for (const std::string& input : {files.Image, files.Source, crlf, SiteImage}) {
     const std::string project = files.Dir.File("p.sms"), image = files.Dir.File("again.bin");
     const ProcessResult run = Cli({"import", input, "-o", project});
@@ -93,13 +94,13 @@ TEST(ImportDiff, DiffNamesEachDifferenceAndNothingElse) {
        "phone 7 comment: \"Сервисный центр\" → (empty)\nevent 5: text \"авария насоса\" → \"АВАРИЯ НАСОСА\"\n"},
       {Example, files.Changed("delay.bin", delay60), 1,
        "event 4: delay 300 → 60\n"},
-      {files.Edited("phone.sms", "Number=\\+79031112233", "Number="), files.Image, 1,
+      {files.Edited("phone.sms", "Number=+79031112233", "Number="), files.Image, 1,
        "phone 2: (empty) → +79031112233\n"},
       {files.Image, files.Edited("fields.sms", "Neg=0\r\nPin=3\r\nDelay=0\r\nSend=5\r\nText=Дверь закрыта",
                                  "Neg=1\r\nPin=4\r\nDelay=0\r\nSend=0\r\nText= Дверь  закрыта"), 1,
        "event 2: input DI3 → DI4\nevent 2: edge rising → falling\nevent 2: recipients 0,2 → none\n"
        "event 2: text \"Дверь закрыта\" → \"Дверь  закрыта\"\n"},
-      {files.Edited("more.sms", "$", "\r\n[Event8]\r\nNeg=1\r\nPin=1\r\nDelay=5\r\nSend=129\r\nText=Ё\x01ж\r\n"),
+      {files.Edited("more.sms", "", "\r\n[Event8]\r\nNeg=1\r\nPin=1\r\nDelay=5\r\nSend=129\r\nText=Ё\x01ж\r\n"),
        files.Source, 1,
        "event 8: input DI1, edge falling, delay 5, recipients 0,7, text \"Ё\\x01ж\" → (none)\n"},
   };
@@ -121,7 +122,7 @@ TEST(ImportDiff, RefusalsSayWhyAndWriteNothing) {
   const std::string badSource = files.Dir.File("bad.c"), slots = files.Dir.File("slots.bin");
   WriteFile(truncated, ReadFile(files.Image).substr(0, 100));
   WriteFile(large, "1s" + std::string(65536, '\0'));
-  WriteFile(badSource, std::regex_replace(ReadFile(files.Source), std::regex("0x73,"), "0x73;"));
+  WriteFile(badSource, testing::Replaced(ReadFile(files.Source), "0x73,", "0x73;"));
   const std::vector<std::uint8_t> seven = EncodeImage({std::vector<std::string>(7), {}});
   WriteFile(slots, std::string(seven.begin(), seven.end()));
   const std::string before = ReadFile(existing);

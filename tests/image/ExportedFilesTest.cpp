@@ -1,11 +1,10 @@
 #include "image/ExportedFiles.h"
 
+#include "common/TempDir.h"
 #include "image/ImageEncoder.h"
 #include "image/Output.h"
 
 #include <gtest/gtest.h>
-
-#include <regex>
 
 namespace smsconf {
 namespace {
@@ -40,14 +39,12 @@ std::string Refusal(const std::string& source) {
 // What editors do to line ends is taken; everything else is refused on its
 // line, and an array that holds no sound image by the decoder's defect.
 TEST(ExportedFiles, ReadsTheSourceAsAnExportWritesItAndNothingElse) {
-  const auto edit = [](const std::string& pattern, const std::string& replacement) {
-    return std::regex_replace(Source, std::regex(pattern), replacement, std::regex_constants::format_first_only);
-  };
+  const auto edit = [](const std::string& from, const std::string& to) { return testing::Replaced(Source, from, to); };
   // Lines 5 to 20 hold 31 73 10 00 0B 00 0E 00 2B 37 00 01 08 00 00 and the
   // checksum C7, line 25 the copy of 16 bytes.
   const std::pair<std::string, std::string> cases[] = {
       {Source, ""},
-      {std::regex_replace(Source, std::regex("\n"), " \t\r\n") + "\r\n \r\n", ""},
+      {testing::Replaced(Source, "\n", " \t\r\n", true) + "\r\n \r\n", ""},
       {Source.substr(0, Source.size() - 1), ""},
       {edit("\t0x73", "\t0x73 "), "line 6: \"\\t0x73 ,\" where an export writes a byte"},
       {edit("\t0x31", "\t0x31\n"), "line 6: \",\" where an export writes \"};\""},
@@ -57,9 +54,9 @@ TEST(ExportedFiles, ReadsTheSourceAsAnExportWritesItAndNothingElse) {
       {edit("0x31,", "0x31"), "line 5: \"\\t0x31\" where an export writes \"\\t0x31,\""},
       {edit("0xC7", "0xC7,"), "line 20: \"\\t0xC7,\" where an export writes \"\\t0xC7\""},
       {edit("0xC7\n", "0xC7\n\n"), "line 21: \"\" where an export writes \"};\""},
-      {edit("avr.", "avr/"), "line 1: \"#include <avr/pgmspace.h>\" where an export writes \"#include <avr\\pgmspace.h>\""},
+      {edit("avr\\", "avr/"), "line 1: \"#include <avr/pgmspace.h>\" where an export writes \"#include <avr\\pgmspace.h>\""},
       {"\xEF\xBB\xBF" + Source, "line 1: \"\\xEF\\xBB\\xBF#include <avr\\pgmspace.h>\" where an export writes"},
-      {edit(", 16\\)", ", 17)"), "line 25: \"memcpy_P((void *)0x8000, stdcfgdata, 17);\" where an export writes"},
+      {edit(", 16)", ", 17)"), "line 25: \"memcpy_P((void *)0x8000, stdcfgdata, 17);\" where an export writes"},
       {edit("0x8000", "0x9000"), "line 25: \"memcpy_P((void *)0x9000"},
       {Source + "// end\n", "line 27: \"// end\" follows the end of what an export writes"},
       {Source.substr(0, Source.rfind("}")), "line 26: the file ends where an export writes \"}\""},
