@@ -75,16 +75,6 @@ TEST(ExportedFiles, RefusesAnArrayLongerThanAnyImage) {
   EXPECT_EQ(Refusal(source), "line 65540: \"\\t0x00,\" where an export writes \"\\t0x00\"");
 }
 
-TEST(ExportedFiles, AnImageIsWhatTheDecoderReads) {
-  const std::string bytes(Image.begin(), Image.end());
-  ExportedImage read = ReadExportedImage(bytes, ConfigurationKind::Image);
-  ASSERT_TRUE(read.Ok);
-  EXPECT_EQ(read.Bytes, Image);
-  EXPECT_EQ(read.Image.Content.Numbers, std::vector<std::string>{"+7"});
-  read = ReadExportedImage(bytes.substr(0, 13), ConfigurationKind::Image);
-  EXPECT_EQ(read.Refusal.Render(text::Language::English), "offset 2: length word 16 does not match the file size 13");
-}
-
 // What the image keeps of a content: texts to their 0 byte, and one
 // spelling for texts equal but for letter case, phones and events alike.
 TEST(ExportedFiles, StoredContentIsWhatDecodingGivesBack) {
