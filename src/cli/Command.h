@@ -34,6 +34,8 @@ std::function<int()> SetupLoad(CLI::App& app);
 std::function<int()> SetupProbe(CLI::App& app);
 std::function<int()> SetupSimulate(CLI::App& app);
 std::function<int()> SetupFleet(CLI::App& app);
+std::function<int()> SetupImport(CLI::App& app);
+std::function<int()> SetupDiff(CLI::App& app);
 
 // Checks for numeric option values, placed before any range check, so that a
 // value that is no number is called that rather than "out of range" or

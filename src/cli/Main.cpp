@@ -16,7 +16,7 @@ namespace {
 
 // Every command, in the order of the help listing.
 constexpr CommandSetup Commands[] = {SetupCheck, SetupExport, SetupDump, SetupLoad, SetupProbe, SetupSimulate,
-                                     SetupFleet};
+                                     SetupFleet, SetupImport, SetupDiff};
 
 // Output that did not all arrive (a full disk, a reader that has gone) fails
 // the command, whatever it did besides; the reason comes from the last

@@ -5,6 +5,8 @@
 #include "image/SymTable.h"
 #include "text/Wording.h"
 
+#include <algorithm>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -104,6 +106,18 @@ std::vector<std::uint8_t> EncodeImage(const ImageContent& content) {
   COutput out;
   Assemble(content, out);
   return {out.Code(), out.Code() + out.Length()};
+}
+
+ImageContent StoredContent(ImageContent content) {
+  CSymTable table;
+  std::map<std::int32_t, std::string> spellings;  // by offset in the string area
+  const auto store = [&](std::string& text) {
+    text.resize(std::min(text.size(), text.find('\0')));
+    text = spellings.try_emplace(table.AddString(text), text).first->second;
+  };
+  for (std::string& number : content.Numbers) store(number);
+  for (ImageEvent& event : content.Events) store(event.Text);
+  return content;
 }
 
 }  // namespace smsconf

@@ -15,4 +15,9 @@ namespace smsconf {
 // event and the field.
 std::vector<std::uint8_t> EncodeImage(const ImageContent& content);
 
+// The content as the image of it holds it, which decoding gives back: each
+// text up to its first 0 byte, and in the spelling of the first text that
+// equals it but for letter case. Nothing is checked.
+ImageContent StoredContent(ImageContent content);
+
 }  // namespace smsconf

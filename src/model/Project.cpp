@@ -62,23 +62,28 @@ void CProject::Save() {
 
 namespace {
 
-// The image's view of the lists: the numbers in slot order, the events in
-// list order.
-ImageContent ContentOf(const CPhoneList& phones, const CEventList& events) {
-  ImageContent content;
-  for (std::int32_t i = 0; i < phones.Count(); ++i) content.Numbers.push_back(phones.Get(i)->Number);
-  for (std::int32_t i = 0; i < events.Count(); ++i) {
-    const CEvent& event = *events.Get(i);
-    content.Events.push_back({event.Pin, event.Neg, event.Delay, event.Send, event.Text});
-  }
-  return content;
-}
-
 std::string_view AsText(const std::vector<std::uint8_t>& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
 }  // namespace
+
+ImageContent CProject::Content() const {
+  ImageContent content;
+  for (std::int32_t i = 0; i < Phones->Count(); ++i) content.Numbers.push_back(Phones->Get(i)->Number);
+  for (std::int32_t i = 0; i < Events->Count(); ++i) {
+    const CEvent& event = *Events->Get(i);
+    content.Events.push_back({event.Pin, event.Neg, event.Delay, event.Send, event.Text});
+  }
+  return content;
+}
+
+std::string CProject::FileText() const {
+  CIniFile ini;
+  Phones->Save(ini);
+  Events->Save(ini);
+  return ini.Text();
+}
 
 std::int32_t CProject::Compile(const std::string& sourceFileName) const {
   return Compile(sourceFileName, DefaultImagePath());
@@ -86,7 +91,7 @@ std::int32_t CProject::Compile(const std::string& sourceFileName) const {
 
 std::int32_t CProject::Compile(const std::string& sourceFileName,
                                const std::string& imageFileName) const {
-  const std::vector<std::uint8_t> image = EncodeImage(ContentOf(*Phones, *Events));
+  const std::vector<std::uint8_t> image = EncodeImage(Content());
   const std::string source = FirmwareSource(image);
   WriteExportPair({imageFileName, AsText(image)}, {sourceFileName, source}, FileName);
   return static_cast<std::int32_t>(image.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/ImageContent.h"
 #include "model/Eventlist.h"
 #include "model/Phonelist.h"
 
@@ -48,6 +49,13 @@ class CProject {
   // back for the rollback.
   std::int32_t Compile(const std::string& sourceFileName) const;
   std::int32_t Compile(const std::string& sourceFileName, const std::string& imageFileName) const;
+
+  // What the image of the project holds, unchecked: the numbers in slot
+  // order and the events in list order.
+  ImageContent Content() const;
+  // The project as a new project file holds it, without anything else that
+  // a file saved over may have held.
+  std::string FileText() const;
 
   std::unique_ptr<CPhoneList> Phones;
   std::unique_ptr<CEventList> Events;

@@ -121,6 +121,47 @@ Texts TextsOf(Wording wording) {
       return {"checksum %1 does not match the bytes before it (expected %2)",
               "контрольная сумма %1 не сходится с байтами перед ней (ожидалось %2)"};
 
+    case Wording::InFile: return {"%1: %2", "%1: %2"};
+    case Wording::LongerThanImage:
+      return {"file is longer than the largest possible image of %1 bytes",
+              "файл длиннее наибольшего возможного образа в %1 байт"};
+    case Wording::SourceLineDiffers:
+      return {"line %1: \"%2\" where an export writes \"%3\"", "строка %1: \"%2\" там, где экспорт пишет \"%3\""};
+    case Wording::SourceEndsEarly:
+      return {"line %1: the file ends where an export writes \"%2\"",
+              "строка %1: файл кончается там, где экспорт пишет \"%2\""};
+    case Wording::SourceNotAByte:
+      return {"line %1: \"%2\" where an export writes a byte, such as \"\\t0x1F,\"",
+              "строка %1: \"%2\" там, где экспорт пишет байт, например \"\\t0x1F,\""};
+    case Wording::SourceGoesOn:
+      return {"line %1: \"%2\" follows the end of what an export writes",
+              "строка %1: \"%2\" идёт после конца того, что пишет экспорт"};
+    case Wording::NotExported:
+      return {"a project file, not a configuration image or its firmware source",
+              "это файл проекта, а не образ конфигурации и не его исходный текст"};
+    case Wording::SlotCountNotEight:
+      return {"the image has %1 phone slots, and a project has %2",
+              "в образе абонентов %1, а в проекте их %2"};
+    case Wording::TextNotKept:
+      return {"%1: the text begins or ends with a blank or control character or holds a line break, "
+              "which a project file does not keep",
+              "%1: текст начинается или кончается пробелом или управляющим символом либо содержит перевод "
+              "строки, а файл проекта их не сохраняет"};
+    case Wording::NotAsExported:
+      return {"the image is not laid out as an export lays it out: the restored project would export to "
+              "other bytes from offset %1 on",
+              "образ устроен не так, как его строит экспорт: восстановленный проект экспортировался бы "
+              "в другие байты, начиная со смещения %1"};
+    case Wording::NoCommentsInImage:
+      return {"the image holds no phone comments: all eight are empty",
+              "в образе нет комментариев к абонентам: все восемь пусты"};
+    case Wording::TextStoredOnce:
+      return {"%1 come back as \"%2\": the image stores texts that differ only in letter case once, "
+              "in the first spelling",
+              "%1 восстановлены как \"%2\": образ хранит тексты, различающиеся лишь регистром букв, "
+              "один раз, в первом написании"};
+    case Wording::BothOf: return {"%1, %2", "%1, %2"};
+
     case Wording::ByteOrderMark:
       return {"the file starts with a UTF-8 byte-order mark, so its first line is not read",
               "файл начинается с метки порядка байтов UTF-8, поэтому его первая строка не читается"};

@@ -18,6 +18,7 @@
 #include "files/AtomicFile.h"
 #include "files/ExportPaths.h"
 #include "loading/DialogLoading.h"
+#include "model/ProjectImport.h"
 #include "ui/ActionButton.h"
 #include "ui/Application.h"
 #include "ui/CorePath.h"
@@ -223,7 +224,30 @@ void TMainForm::ActionOpenExecute() {
   if (!ChooseFile(OpenDialog1)) return;
   const QString path = OpenDialog1->selectedFiles().constFirst();
   RememberFolder(QFileInfo(path).absolutePath());  // where the next dialog starts
+  if (KindOfConfigurationFile(CorePath(path)) != ConfigurationKind::Project) return OfferRestore(path);
   OpenProject(path);
+}
+
+void TMainForm::OfferRestore(const QString& path) {
+  const ProjectImport import = ImportProjectFile(CorePath(path));
+  const QString what = import.Kind == ConfigurationKind::Source ? QStringLiteral("исходный текст образа конфигурации")
+                                                                : QStringLiteral("образ конфигурации");
+  QMessageBox question(QMessageBox::Question, TApplication::Title(),
+                       QStringLiteral("Файл \"%1\" — не проект, а %2. Восстановить из него проект?")
+                           .arg(QFileInfo(path).fileName(), what),
+                       QMessageBox::Yes | QMessageBox::No, this);
+  QStringList notes;
+  for (const text::Message& note : import.Notes) notes << ShownMessage(note);
+  question.setInformativeText(notes.join(u'\n'));
+  question.setDefaultButton(QMessageBox::Yes);
+  if (question.exec() != QMessageBox::Yes) return;
+  Project->FileName.clear();
+  Project->Load(import.Project);
+  BegunWithNew = false;
+  ForgetChanges();
+  UndoStack->resetClean();  // unsaved: the title marks it, and closing asks
+  RefreshViews();
+  ShowTitle();
 }
 
 void TMainForm::OpenProject(const QString& path) {

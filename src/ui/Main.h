@@ -72,6 +72,10 @@ class TMainForm : public QWidget {
   // Reads `path` into the project, which takes its name even when the read
   // fails; a project read is remembered as a recent one.
   void OpenProject(const QString& path);
+  // Offers the project restored from the image or firmware source at
+  // `path`, and on Yes opens it unsaved and without a file name, so that
+  // "Сохранить" asks where it goes.
+  void OfferRestore(const QString& path);
   void FillRecentMenu();
   void OpenRecent(const QString& path);
   bool ChooseFile(QFileDialog* dialog);

@@ -56,6 +56,16 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+// `text` with its first `from`, or every one, put as `to`: a file's bytes
+// edited for a test.
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to, bool every = false) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = every ? text.find(from, at + to.size()) : std::string::npos) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
 // Windows has no FIFOs, POSIX permission bits or file size limits, and only
 // administrators make symbolic links: the table rows that need them are
 // left out there, and a test made of them alone is skipped with this reason.

@@ -550,5 +550,50 @@ TEST_F(UiTest, LoadingAStaleImageAsksToExportFirst) {
   }
 }
 
+// "Открыть..." on an image or its source, whatever its name, offers the
+// project restored from it, with what the image did not keep. Yes opens it
+// unsaved and without a name, so that "Сохранить" asks where it goes; No
+// and a damaged image leave the project as it was.
+TEST_F(UiTest, OpeningAnImageOffersToRestoreItsProject) {
+  const std::string image = Dir.File("backup.dat"), source = Dir.File("firmware.txt"), damaged = Dir.File("d.sms");
+  CProject sample;
+  sample.FileName = Sample;
+  sample.Load();
+  sample.Compile(source, image);
+  WriteFile(damaged, ReadFile(image).substr(0, 100));
+  const QString question = "Файл \"%1\" — не проект, а %2. Восстановить из него проект?";
+  const QString notes = "в образе нет комментариев к абонентам: все восемь пусты\nсобытие 4, событие 5 восстановлены "
+                        "как \"АВАРИЯ НАСОСА\": образ хранит тексты, различающиеся лишь регистром букв, один раз, в "
+                        "первом написании";
+  const struct {
+    std::string File;
+    QMessageBox::StandardButton Answer;
+    QString Said;
+    int Events;
+    QString Title;
+  } cases[] = {
+      {damaged, QMessageBox::Ok,
+       QString::fromStdString(damaged) + ": смещение 2: слово длины 271 не совпадает с размером файла 100", 1, "p.sms"},
+      {image, QMessageBox::No, question.arg("backup.dat", "образ конфигурации"), 1, "p.sms"},
+      {source, Enter, question.arg("firmware.txt", "исходный текст образа конфигурации"), 8, "Без имени*"},
+  };
+  Open(Dir.File("p.sms"));
+  AddEvent({.Pin = 4, .Text = "x"});
+  Press("Сохранить");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.File);
+    BoxSeen seen;
+    Press("Открыть...", {ChooseFile(QString::fromStdString(c.File)), BoxReply(c.Answer, &seen)});
+    EXPECT_EQ(seen.Text, c.Said);
+    EXPECT_EQ(seen.Informative, c.Answer == QMessageBox::Ok ? "" : notes);
+    EXPECT_EQ(Window->Project->Events->Count(), c.Events);
+    EXPECT_EQ(Window->windowTitle(), c.Title + " — " + TApplication::Title());
+  }
+  Press("Сохранить", {ChooseFile(QString::fromStdString(Dir.File("restored.sms")))});
+  EXPECT_EQ(Window->windowTitle(), "restored.sms — " + TApplication::Title());
+  Window->Project->Compile(Dir.File("again.c"), Dir.File("again.bin"));
+  EXPECT_EQ(ReadFile(Dir.File("again.bin")), ReadFile(image));
+}
+
 }  // namespace
 }  // namespace smsconf::testing

@@ -149,7 +149,10 @@ class UiTest : public ::testing::Test {
       EXPECT_NE(dialog, nullptr) << "not a file dialog";
       if (dialog == nullptr || path.isEmpty()) return void(modal->close());
       // Set rather than typed: typing opens the name completer, whose pop-up
-      // would take the click meant for the button.
+      // would take the click meant for the button. A file still selected in
+      // the folder view from the dialog's last use would go before the name,
+      // unless the name's field has the focus.
+      Control<QAbstractItemView>(dialog, "listView")->clearSelection();
       Control<QLineEdit>(dialog, "fileNameEdit")->setText(path);
       auto* buttons = Control<QDialogButtonBox>(dialog, "buttonBox");
       const bool save = buttons->standardButtons() & QDialogButtonBox::Save;
