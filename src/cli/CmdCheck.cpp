@@ -13,17 +13,11 @@ namespace smsconf::cli {
 namespace {
 
 int RunCheck(const std::string& path) {
-  try {
+  return Guarded(path, ExitFailure, [&] {
     const std::vector<ProjectFinding> findings = CheckProjectFile(path);
     for (const ProjectFinding& finding : findings) std::cout << FindingText(path, finding) << '\n';
     return findings.empty() ? ExitOk : ExitFailure;
-  } catch (const std::bad_alloc&) {
-    std::cerr << path << ": out of memory" << std::endl;
-    return ExitFailure;
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return ExitFailure;
-  }
+  });
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ void CompareEvents(const Side& a, const Side& b, std::vector<std::string>& lines
 }
 
 int RunDiff(const std::string& pathA, const std::string& pathB) {
-  try {
+  return Guarded("", ExitTrouble, [&] {
     Side a = ReadSide(pathA), b = ReadSide(pathB);
     // An image keeps a text equal to an earlier one but for letter case in
     // the earlier spelling: a project is compared with an image as its own
@@ -129,13 +129,7 @@ int RunDiff(const std::string& pathA, const std::string& pathB) {
     // Differences that could not all be told are trouble, not a difference.
     if (!std::cout.flush()) return ExitTrouble;
     return lines.empty() ? ExitOk : ExitDifferent;
-  } catch (const std::bad_alloc&) {
-    std::cerr << "out of memory" << std::endl;
-    return ExitTrouble;
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return ExitTrouble;
-  }
+  });
 }
 
 }  // namespace

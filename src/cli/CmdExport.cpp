@@ -36,7 +36,7 @@ void RequireProjectFile(const std::string& path) {
 }
 
 int RunExport(const ExportOptions& options) {
-  try {
+  return Guarded(options.Project, ExitFailure, [&] {
     RequireProjectFile(options.Project);
     // The project compiles as it reads; what it does not say as it seems to
     // is told, and the export goes on.
@@ -49,15 +49,7 @@ int RunExport(const ExportOptions& options) {
     const std::int32_t size = project.Compile(options.Source, options.Image);
     std::cout << "Экспорт конфигурации завершен: " << size << " байт." << std::endl;
     return ExitOk;
-  } catch (const std::bad_alloc&) {
-    // Said in pieces: a message put together would need memory too.
-    std::cerr << options.Project << ": out of memory" << std::endl;
-    return ExitFailure;
-  } catch (const std::exception& e) {
-    // The messages hold paths as given and no texts from the project.
-    std::cerr << e.what() << std::endl;
-    return ExitFailure;
-  }
+  });
 }
 
 }  // namespace

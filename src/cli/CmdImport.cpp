@@ -32,7 +32,7 @@ void CheckTarget(const ImportOptions& options) {
 }
 
 int RunImport(const ImportOptions& options) {
-  try {
+  return Guarded(options.Input, ExitFailure, [&] {
     CheckTarget(options);
     const ProjectImport import = ImportProjectFile(options.Input);
     WriteFileAtomically(options.Project, import.FileText);
@@ -43,14 +43,7 @@ int RunImport(const ImportOptions& options) {
     std::cout << "Restored " << options.Project << " from " << import.ImageSize << " bytes of image: "
               << import.Project.Events.size() << " events." << std::endl;
     return ExitOk;
-  } catch (const std::bad_alloc&) {
-    std::cerr << options.Input << ": out of memory" << std::endl;
-    return ExitFailure;
-  } catch (const std::exception& e) {
-    // The messages hold paths as given and no texts of the image.
-    std::cerr << e.what() << std::endl;
-    return ExitFailure;
-  }
+  });
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
+#include <new>
 #include <string>
 
 #include "limits/Limits.h"
@@ -20,6 +22,24 @@ inline constexpr int ExitSignalBase = 128;  // + the signal that stopped a comma
 // Said when a loading is stopped before its end.
 inline constexpr const char* InterruptedLoadingWarning =
     "Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" до следующей полной загрузки";
+
+// Runs a command's work on the file `path` (empty: on several files). An
+// error is said on standard error by its message, which holds paths as given
+// and no texts from the files; out of memory as "PATH: out of memory", said
+// in pieces, since a message put together would need memory too. Either
+// gives `failure`.
+template <typename Work>
+int Guarded(const std::string& path, int failure, Work&& work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    if (!path.empty()) std::cerr << path << ": ";
+    std::cerr << "out of memory" << std::endl;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+  }
+  return failure;
+}
 
 // The commands of smsconf-cli, each in its own Cmd*.cpp. A setup adds the
 // subcommand and its options to the application and returns the function
