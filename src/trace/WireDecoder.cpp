@@ -152,7 +152,7 @@ std::string GatewayInformation(Bytes payload) {
   return text;
 }
 
-std::string Sequence(Bytes datagram) { return "seq " + Hex(datagram[2] | datagram[3] << 8, 4); }
+std::string Sequence(Bytes datagram) { return SequenceText(static_cast<std::uint16_t>(datagram[2] | datagram[3] << 8)); }
 
 std::string Request(Bytes datagram) {
   if (datagram.size() < static_cast<std::size_t>(RpcRequestHeaderSize))
@@ -227,5 +227,7 @@ std::string HexBytes(Bytes bytes) {
   }
   return text;
 }
+
+std::string SequenceText(std::uint16_t sequence) { return "seq " + Hex(sequence, 4); }
 
 }  // namespace smsconf::trace

@@ -31,5 +31,7 @@ const char* OperationName(std::uint8_t function);
 const char* ExceptionMeaning(std::uint8_t code);
 // "21 AB 34 12": every byte as two upper-case hex digits.
 std::string HexBytes(Bytes bytes);
+// "seq 0x1234": a request's sequence number as every trace line names it.
+std::string SequenceText(std::uint16_t sequence);
 
 }  // namespace smsconf::trace

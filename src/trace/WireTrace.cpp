@@ -27,13 +27,6 @@ std::string EndpointText(const Endpoint& end) {
          std::to_string(end.Port);
 }
 
-std::string SequenceText(std::uint16_t sequence) {
-  static constexpr char Digits[] = "0123456789ABCDEF";
-  std::string text = "seq 0x";
-  for (int shift = 12; shift >= 0; shift -= 4) text += Digits[sequence >> shift & 0xF];
-  return text;
-}
-
 std::string TwoDigits(unsigned value) { return std::string(1, char('0' + value / 10)) + char('0' + value % 10); }
 
 // "2026-12-07 10:22:21 UTC"
