@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -45,12 +46,19 @@ inline HANDLE StartProcess(const std::vector<std::string>& arguments, HANDLE out
   startup.hStdOutput = output;
   startup.hStdError = error;
   PROCESS_INFORMATION process{};
-  std::wstring line = CommandLine(arguments);
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    return nullptr;
+  // Wine, busy starting other programs, now and then refuses one: ask again
+  // before giving up, and say why when it does.
+  DWORD refusal = 0;
+  for (int attempt = 0; attempt < 5; ++attempt, Sleep(200)) {
+    std::wstring line = CommandLine(arguments);
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      CloseHandle(process.hThread);
+      return process.hProcess;
+    }
+    refusal = GetLastError();
   }
-  CloseHandle(process.hThread);
-  return process.hProcess;
+  std::fprintf(stderr, "cannot start %s: Windows error %lu\n", arguments.front().c_str(), refusal);
+  return nullptr;
 }
 
 inline int WaitForExit(HANDLE process) {
@@ -85,7 +93,10 @@ class ChildProcess : public OutputLines<ChildProcess> {
   explicit ChildProcess(const std::vector<std::string>& arguments) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE write = nullptr;
-    if (!CreatePipe(&Output, &write, &inherit, 0)) return;
+    if (!CreatePipe(&Output, &write, &inherit, 0)) {
+      std::fprintf(stderr, "cannot make a pipe: Windows error %lu\n", GetLastError());
+      return;
+    }
     SetHandleInformation(Output, HANDLE_FLAG_INHERIT, 0);
     Process = StartProcess(arguments, write, write);
     CloseHandle(write);
