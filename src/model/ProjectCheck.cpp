@@ -151,15 +151,13 @@ class ProjectChecker {
     }
   }
 
-  // The phone dialog takes at most 12 characters, and the unit dials what it
-  // is given: digits, after one "+" for the international form. Short numbers
-  // ("112") and an empty slot are sound.
+  // The unit dials what it is given: digits, after one "+" for the
+  // international form. Short numbers ("112") and an empty slot are sound.
   void CheckNumber(const std::string& section, const std::string& number) {
     if (number.empty()) return;
     const std::uint32_t line = Ini.KeyLine(section, "Number");
-    if (number.size() > static_cast<std::size_t>(limits::NumberLength)) {
-      Add(line, section, "Number",
-          {Wording::NumberTooLong, {std::to_string(number.size()), std::to_string(limits::NumberLength)}});
+    for (ProjectFinding& finding : CheckPhoneValues(number)) {
+      Add(line, section, finding.Key, std::move(finding.Message));
     }
     const std::string_view digits = std::string_view(number).substr(number.starts_with('+') ? 1 : 0);
     if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
@@ -265,6 +263,14 @@ std::vector<ProjectFinding> CheckEventValues(const CEvent& event) {
                         {Wording::TextTooLong, {std::to_string(event.Text.size()), std::to_string(limits::TextLength)}}});
   }
   return findings;
+}
+
+std::vector<ProjectFinding> CheckPhoneValues(const std::string& number) {
+  if (number.size() > static_cast<std::size_t>(limits::NumberLength)) {
+    return {{0, "", "Number",
+             {Wording::NumberTooLong, {std::to_string(number.size()), std::to_string(limits::NumberLength)}}}};
+  }
+  return {};
 }
 
 bool ImageHoldsEvents(std::int32_t count) {

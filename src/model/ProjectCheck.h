@@ -50,6 +50,10 @@ std::vector<ProjectFinding> CheckProjectText(std::string_view text, ProjectRead*
 // section.
 std::vector<ProjectFinding> CheckEventValues(const CEvent& event);
 
+// What the phone dialog would not offer of a number: more characters than
+// it takes. At most one finding, for "Number", worded as the check words it.
+std::vector<ProjectFinding> CheckPhoneValues(const std::string& number);
+
 // Whether the configuration image has room for `count` events, and what the
 // check says of a project with more.
 bool ImageHoldsEvents(std::int32_t count);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "model/ProjectCheck.h"
 #include "ui/Application.h"
 #include "ui/DialogPhone.h"
 #include "ui/ModelText.h"
@@ -67,8 +68,17 @@ void TFrmPhoneList::RefreshView() {
 }
 
 QString TFrmPhoneList::ListView1Data(int row, int column, int role) const {
-  if (PhoneList == nullptr || row >= PhoneList->Count() || role != Qt::DisplayRole) return {};
+  if (PhoneList == nullptr || row >= PhoneList->Count()) return {};
   const CPhone& phone = *PhoneList->Get(row);
+  // A number from a file that is longer than the phone dialog takes is
+  // marked, and its tooltip says so, as the check would.
+  if (role == TListViewModel::WarningRole) {
+    if (column != 1) return {};
+    QStringList lines;
+    for (const ProjectFinding& finding : CheckPhoneValues(phone.Number)) lines << ShownMessage(finding.Message);
+    return lines.join(u'\n');
+  }
+  if (role != Qt::DisplayRole) return {};
   switch (column) {
     case 0: return QString::number(phone.ID);
     case 1: return ShownText(phone.Number, ShownTextLimit);

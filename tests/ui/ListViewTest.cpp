@@ -179,7 +179,8 @@ TEST_F(UiTest, CellsSayWhatTheyCutOffAndMarkWhatTheDialogsWouldNotOffer) {
   WriteFile(Dir.File("p.sms"),
             ProjectOf(10'001, {"Text=" + text::Cp1251("Пожар"), "Text=" + text::Cp1251(seventy.toStdString()),
                                "Pin=40", "Delay=4000", "Text=" + huge}) +
-                "[Phone1]\r\nComment=" + text::Cp1251(comment.toStdString()) + "\r\n");
+                "[Phone1]\r\nComment=" + text::Cp1251(comment.toStdString()) +
+                "\r\n[Phone2]\r\nNumber=+79031234567\r\n[Phone3]\r\nNumber=+790312345678\r\n");
   Open(Dir.File("p.sms"), {BoxReply(QMessageBox::Ok)});
   const QString full = "образ вмещает не более 255 сообщений; экспорт откажет проекту из 10001";
   // In the events table or else the phones one, a cell, what it shows, its
@@ -196,6 +197,10 @@ TEST_F(UiTest, CellsSayWhatTheyCutOffAndMarkWhatTheDialogsWouldNotOffer) {
       {"256th event", true, 255, 0, "255", full, true},
       {"five digits", true, 10'000, 0, "10000", full, true},
       {"comment cut off", false, 1, 2, comment, comment, false},
+      {"number past 12", false, 3, 1, "+790312345678",
+       "в номере 13 символов, больше 12, которые допускает окно абонента", true},
+      {"12 characters", false, 2, 1, "+79031234567", "", false},
+      {"its comment", false, 3, 2, "", "", false},
   };
   for (const auto& [name, events, row, column, shown, tip, marked] : cases) {
     SCOPED_TRACE(name);
