@@ -9,15 +9,8 @@ namespace smsconf {
 
 namespace {
 
-// Reply byte positions shared by every operation.
-constexpr std::size_t UnitByte = 0;
-constexpr std::size_t FunctionByte = 1;
-constexpr std::size_t FirstDataByte = 2;
 constexpr std::size_t MinReplySize = 4;
-
-// Where the four address bytes stand in a block write and in its reply.
-constexpr std::size_t BlockAddressByte = 4;
-constexpr int BlockAddressSize = 4;
+constexpr int BlockAddressSize = 4;  // the address bytes of a block write and of its reply
 
 // The CRC goes on the wire in the byte order that Crc16 returns it.
 void AppendCrc(MemoryStream& frame) {
@@ -33,8 +26,8 @@ enum class Length { Exactly, AtLeast };
 std::int32_t CheckReply(const MemoryStream& frame, const MemoryStream& reply, Length rule,
                         std::size_t expected) {
   if (reply.size() < MinReplySize) return MbNoReply;
-  if (reply[UnitByte] != frame[UnitByte]) return MbNoReply;
-  if (reply[FunctionByte] != frame[FunctionByte]) return MbException;
+  if (reply[MbUnitByte] != frame[MbUnitByte]) return MbNoReply;
+  if (reply[MbFunctionByte] != frame[MbFunctionByte]) return MbException;
   const bool lengthFits = rule == Length::Exactly ? reply.size() == expected : reply.size() >= expected;
   return lengthFits ? MbValid : MbNoReply;
 }
@@ -66,7 +59,7 @@ int CModbus::EnterBootMode(MbModeResult& result) {
   result = MbModeResult{0, MbNoReply};
   MemoryStream reply;
   const int r = ShortRequest(MbEnterBoot, MbBootReplySize, false, reply, result.Status);
-  if (result.Status == MbValid) result.Mode = reply[FirstDataByte];
+  if (result.Status == MbValid) result.Mode = reply[MbFirstDataByte];
   return r;
 }
 
@@ -79,11 +72,11 @@ int CModbus::ReportSlaveId(MbIdResult& result) {
   std::memset(&result, 0, sizeof result);
   MemoryStream reply;
   const int r = ShortRequest(MbReportSlaveId, MbSlaveIdMinReplySize, true, reply, result.Status);
-  if (result.Status == MbException) result.ExceptionCode = reply[FirstDataByte];
+  if (result.Status == MbException) result.ExceptionCode = reply[MbFirstDataByte];
   if (result.Status != MbValid) return r;
 
-  constexpr std::size_t TextStart = FirstDataByte + 1;
-  const std::uint8_t count = reply[FirstDataByte];
+  constexpr std::size_t TextStart = MbFirstDataByte + 1;
+  const std::uint8_t count = reply[MbFirstDataByte];
   // A zero count leaves the length to the reply: the data area without its
   // last byte. A count beyond the reply is cut to what was received.
   std::size_t length = count != 0 ? count : (reply.size() - MbSlaveIdMinReplySize) & 0xFFu;
@@ -100,9 +93,9 @@ int CModbus::EnterConfigMode(MbConfigModeResult& result) {
   MemoryStream reply;
   const int r = ShortRequest(MbEnterConfig, MbConfigReplySize, false, reply, result.Status);
   if (result.Status == MbValid) {
-    result.Mode = reply[FirstDataByte];
-    result.BlockSize = reply[FirstDataByte + 1];
-    result.Extra = reply[FirstDataByte + 2];
+    result.Mode = reply[MbFirstDataByte];
+    result.BlockSize = reply[MbFirstDataByte + 1];
+    result.Extra = reply[MbFirstDataByte + 2];
   }
   return r;
 }
@@ -127,14 +120,14 @@ int CModbus::WriteBlock(MbBlock& block) {
   const int r = Exchange(frame, reply);
   if (r != RpcOk) return r;
   block.Status = CheckReply(frame, reply, Length::Exactly, MbWriteBlockReplySize);
-  if (block.Status == MbException) block.ExceptionCode = reply[FirstDataByte];
+  if (block.Status == MbException) block.ExceptionCode = reply[MbFirstDataByte];
   if (block.Status != MbValid) return r;
-  const auto echo = reply.begin() + BlockAddressByte;
-  if (!std::equal(echo, echo + BlockAddressSize, frame.begin() + BlockAddressByte)) {
+  const auto echo = reply.begin() + MbBlockAddressByte;
+  if (!std::equal(echo, echo + BlockAddressSize, frame.begin() + MbBlockAddressByte)) {
     block.Status = MbEchoMismatch;
     return r;
   }
-  block.EchoAddress = reply[BlockAddressByte] + 256u * reply[BlockAddressByte + 1];
+  block.EchoAddress = reply[MbBlockAddressByte] + 256u * reply[MbBlockAddressByte + 1];
   return r;
 }
 

@@ -3,6 +3,7 @@
 // The Modbus RTU requests the configuration loading sends to the unit behind
 // the gateway, and the checks of the unit's replies.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "link/Rpcinterface.h"
@@ -25,6 +26,14 @@ inline constexpr std::uint8_t MbBusyException = 6;
 // The two fixed bytes behind the function code of a block write.
 inline constexpr std::uint8_t MbWriteBlockFixed0 = 0x20;
 inline constexpr std::uint8_t MbWriteBlockFixed1 = 0xA2;
+
+// Byte positions in every request and reply: the unit's address, the
+// function code, then the data. A block write's address, and its echo in
+// the reply, stand from byte 4.
+inline constexpr std::size_t MbUnitByte = 0;
+inline constexpr std::size_t MbFunctionByte = 1;
+inline constexpr std::size_t MbFirstDataByte = 2;
+inline constexpr std::size_t MbBlockAddressByte = 4;
 
 inline constexpr int MbCrcSize = 2;
 inline constexpr int MbBlockCapacity = 128;

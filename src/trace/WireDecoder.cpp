@@ -13,10 +13,6 @@ namespace smsconf::trace {
 
 namespace {
 
-constexpr std::size_t UnitByte = 0;
-constexpr std::size_t FunctionByte = 1;
-constexpr std::size_t FirstDataByte = 2;
-constexpr std::size_t BlockAddressByte = 4;
 constexpr std::size_t GatewayAddressEnd = GatewayInfoIpOffset + 4;
 constexpr std::size_t GatewayTextEnd = GatewayInfoTextOffset + GatewayInfoTextSize - 1;  // its last character is NUL
 
@@ -74,14 +70,15 @@ std::string WriteBlockRequest(Bytes frame) {
   if (frame[2] != MbWriteBlockFixed0 || frame[3] != MbWriteBlockFixed1)
     text += ", fixed bytes " + HexBytes(frame.subspan(2, 2)) + " instead of 20 A2";
   const std::size_t data = frame.size() - MbWriteBlockHeaderSize - MbCrcSize;
-  return text + ", address " + Hex(LittleEndian32(frame.subspan(BlockAddressByte)), 4) + ", " + Number(data) + " bytes";
+  const std::uint32_t address = LittleEndian32(frame.subspan(MbBlockAddressByte));
+  return text + ", address " + Hex(address, 4) + ", " + Number(data) + " bytes";
 }
 
 std::string RequestFrame(Bytes frame) {
   if (frame.size() < static_cast<std::size_t>(MbShortRequestSize))
     return "frame cut short (" + Number(frame.size()) + " bytes)";
-  const std::uint8_t function = frame[FunctionByte];
-  std::string text = "unit " + Number(frame[UnitByte]) + " " + FunctionText(function);
+  const std::uint8_t function = frame[MbFunctionByte];
+  std::string text = "unit " + Number(frame[MbUnitByte]) + " " + FunctionText(function);
   if (function == MbWriteBlock)
     text += WriteBlockRequest(frame);
   else if (frame.size() > static_cast<std::size_t>(MbShortRequestSize))
@@ -91,19 +88,19 @@ std::string RequestFrame(Bytes frame) {
 }
 
 std::string IdentifierText(Bytes frame) {
-  const std::size_t count = frame[FirstDataByte];
+  const std::size_t count = frame[MbFirstDataByte];
   // As the client reads it: a count of 0 leaves the text to the length,
   // and a count beyond the reply is cut to it.
   std::size_t length = count != 0 ? count : frame.size() - MbSlaveIdMinReplySize;
-  length = std::min(length, frame.size() - FirstDataByte - 1);
-  return ", identifier " + Quoted(frame.subspan(FirstDataByte + 1, length));
+  length = std::min(length, frame.size() - MbFirstDataByte - 1);
+  return ", identifier " + Quoted(frame.subspan(MbFirstDataByte + 1, length));
 }
 
 // What a valid reply says, by its function; or why the client refuses it.
 std::string ReplyFields(Bytes frame) {
   const std::size_t size = frame.size();
-  const auto data = [&](std::size_t i) { return Number(frame[FirstDataByte + i]); };
-  switch (frame[FunctionByte]) {
+  const auto data = [&](std::size_t i) { return Number(frame[MbFirstDataByte + i]); };
+  switch (frame[MbFunctionByte]) {
     case MbEnterBoot:
       if (size != MbBootReplySize) return LengthFault(size, MbBootReplySize, false);
       return ", mode " + data(0);
@@ -112,10 +109,10 @@ std::string ReplyFields(Bytes frame) {
       return ", mode " + data(0) + ", block size " + data(1) + ", extra " + data(2);
     case MbWriteBlock:
       if (size != MbWriteBlockReplySize) return LengthFault(size, MbWriteBlockReplySize, false);
-      return ", echo address " + Hex(LittleEndian32(frame.subspan(BlockAddressByte)), 4);
+      return ", echo address " + Hex(LittleEndian32(frame.subspan(MbBlockAddressByte)), 4);
     case MbFinish:
       if (size != MbFinishReplySize) return LengthFault(size, MbFinishReplySize, false);
-      return ", data " + HexBytes(frame.subspan(FirstDataByte, 2));
+      return ", data " + HexBytes(frame.subspan(MbFirstDataByte, 2));
     case MbReportSlaveId:
       if (size < MbSlaveIdMinReplySize) return LengthFault(size, MbSlaveIdMinReplySize, true);
       return IdentifierText(frame);
@@ -127,10 +124,10 @@ std::string ReplyFields(Bytes frame) {
 std::string ReplyFrame(Bytes frame) {
   if (frame.size() < static_cast<std::size_t>(MbShortRequestSize))
     return "frame cut short (" + Number(frame.size()) + " bytes)";
-  const std::uint8_t function = frame[FunctionByte];
-  std::string text = "unit " + Number(frame[UnitByte]) + " ";
+  const std::uint8_t function = frame[MbFunctionByte];
+  std::string text = "unit " + Number(frame[MbUnitByte]) + " ";
   if (function & MbExceptionFlag) {
-    const std::uint8_t code = frame[FirstDataByte];
+    const std::uint8_t code = frame[MbFirstDataByte];
     text += FunctionText(static_cast<std::uint8_t>(function & ~MbExceptionFlag)) + ", exception " + Number(code) + " (" +
             ExceptionMeaning(code) + ")";
   } else {
