@@ -20,9 +20,6 @@ constexpr std::uint8_t FinishState = 0;
 // Memory not yet written reads as erased flash.
 constexpr std::uint8_t ErasedByte = 0xFF;
 
-constexpr std::size_t AddressOffset = 4;  // a0..a3 behind A 34 20 A2
-constexpr std::size_t AddressSize = 4;
-
 std::uint16_t FrameCrc(const std::uint8_t* data, std::size_t length) {
   return Crc16(data, static_cast<int>(length));
 }
@@ -100,7 +97,7 @@ Frame CSimulatedUnit::WriteBlock(const Frame& request) {
   if (request.size() < static_cast<std::size_t>(MbWriteBlockHeaderSize + MbCrcSize) ||
       request[2] != MbWriteBlockFixed0 || request[3] != MbWriteBlockFixed1)
     return Exception(MbWriteBlock, IllegalDataValue);
-  const std::uint32_t address = LittleEndian32(&request[AddressOffset]);
+  const std::uint32_t address = LittleEndian32(&request[MbBlockAddressByte]);
   const std::size_t dataLength = request.size() - MbWriteBlockHeaderSize - MbCrcSize;
   if (!FitsImage(address, dataLength)) return Exception(MbWriteBlock, IllegalDataAddress);
   Store(address, &request[MbWriteBlockHeaderSize], dataLength);
