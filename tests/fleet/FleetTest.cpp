@@ -444,7 +444,8 @@ TEST(CmdFleet, StopSignalsAbortEveryLoading) {
     const auto interrupted = std::chrono::steady_clock::now();
     const Texts lines = fleet.RemainingLines();
     EXPECT_EQ(fleet.Wait(), 128 + signal);
-    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 2s);
+    // Far below the 50 s of the remaining tries, with room for a loaded machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 5s);
     EXPECT_TRUE(Has(lines, "Загрузка прервана: АУ может остаться в режиме \"ЗАГРУЗКА КОНФИГУРАЦИИ\" до следующей полной загрузки"));
     EXPECT_TRUE(std::ranges::any_of(lines, [](auto& l) { return l.find("  aborted at connect ") != std::string::npos; }));
     EXPECT_TRUE(std::ranges::any_of(lines, [](auto& l) { return l.find("  not started ") != std::string::npos; }));
