@@ -265,7 +265,7 @@ int RunFleet(const FleetOptions& options) {
     return ExitFailure;
   }
   const bool terminal = OutputIsTerminal();
-  FleetDisplay display(plan, terminal, terminal && !options.NoColor);
+  FleetDisplay display(plan, terminal, ColourWanted(terminal, options.NoColor));
   fleet::CFleetRun run(plan, Settings(options), &display);
   if (options.Probe) return ProbePlan(watch, run);
 

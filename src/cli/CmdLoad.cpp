@@ -200,7 +200,7 @@ int Load(const LoadOptions& options, trace::CWireTrace* trace) {
   }
   DeadlineWatch deadline;  // goes before the wake-up it notifies
   const bool terminal = OutputIsTerminal();
-  auto printer = std::make_shared<LogPrinter>(terminal, terminal && !options.NoColor);
+  auto printer = std::make_shared<LogPrinter>(terminal, ColourWanted(terminal, options.NoColor));
   loading->Sink = [printer](int kind, const std::string& text) { printer->Print(kind, text); };
   loading->OnProgress = [printer](std::uint32_t written, std::uint32_t total) { printer->Progress(written, total); };
   loading->CurrentLinkSettings = [&options] { return Link(options); };

@@ -117,4 +117,11 @@ inline void AddLinkOptions(CLI::App* command, int& tries, int& timeoutMs) {
       ->capture_default_str();
 }
 
+// Colour on a terminal, unless --no-color or a NO_COLOR that is set and not
+// empty turns it off, as the common convention has it.
+inline bool ColourWanted(bool terminal, bool noColorOption) {
+  const char* noColor = std::getenv("NO_COLOR");
+  return terminal && !noColorOption && (noColor == nullptr || *noColor == '\0');
+}
+
 }  // namespace smsconf::cli

@@ -12,7 +12,9 @@ namespace smsconf::testing {
 
 class PtyProcess : public ChildProcess {
  public:
-  explicit PtyProcess(std::vector<std::string> arguments) {
+  // `environment`: "NAME=value" entries set for the program alone, after
+  // NO_COLOR is taken away, so that the tester's own does not count.
+  explicit PtyProcess(std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -22,6 +24,8 @@ class PtyProcess : public ChildProcess {
     ::cfmakeraw(&raw);
     Pid = ::forkpty(&Output, nullptr, &raw, nullptr);
     if (Pid == 0) {
+      ::unsetenv("NO_COLOR");
+      for (std::string& entry : environment) ::putenv(entry.data());
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }

@@ -569,6 +569,34 @@ TEST(CmdLoad, FailuresEndWithTheirStatus) {
   }
 }
 
+#ifdef __linux__
+// A terminal's failure line is red unless --no-color, or a NO_COLOR that is
+// set and not empty, turns colour off; in load and fleet alike.
+TEST(CmdLoad, ColourOnATerminalUnlessTurnedOff) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("sms.bin"), ExportedImage);
+  const testing::UdpPeer silent;
+  testing::WriteFile(dir.File("plan.csv"), "gateway,unit,image\n" + silent.Address() + ",1,sms.bin\n");
+  const Texts load = {"load", dir.File("sms.bin"), "--gateway", silent.Address()};
+  const Texts fleet = {"fleet", dir.File("plan.csv")};
+  const struct {
+    Texts Arguments;
+    Texts Environment;
+    bool Red;
+  } cases[] = {
+      {load, {}, true}, {load, {"NO_COLOR="}, true}, {load, {"NO_COLOR=1"}, false},
+      {load + Texts{"--no-color"}, {}, false}, {fleet, {}, true}, {fleet, {"NO_COLOR=1"}, false},
+      {fleet + Texts{"--no-color"}, {}, false},
+  };
+  for (const auto& c : cases) {
+    testing::PtyProcess run(Texts{SMSCONF_CLI} + c.Arguments + Texts{"--tries", "1", "--timeout", "100"}, c.Environment);
+    const std::string output = run.Rest();
+    EXPECT_EQ(run.Wait(), 1) << output;
+    EXPECT_EQ(output.find("\x1b[31m") != std::string::npos, c.Red) << c.Arguments[0] << ' ' << output;
+  }
+}
+#endif
+
 // Ctrl+C, and a request to end the program, abort the running request and
 // warn; the status is what shells show for the signal.
 TEST(CmdLoad, StopSignalsAbortTheRunningRequest) {
