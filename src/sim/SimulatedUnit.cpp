@@ -95,7 +95,7 @@ Frame CSimulatedUnit::WriteBlock(const Frame& request) {
     return Exception(MbWriteBlock, MbBusyException);
   }
   if (request.size() < static_cast<std::size_t>(MbWriteBlockHeaderSize + MbCrcSize) ||
-      request[2] != MbWriteBlockFixed0 || request[3] != MbWriteBlockFixed1)
+      request[MbFirstDataByte] != MbWriteBlockFixed0 || request[MbFirstDataByte + 1] != MbWriteBlockFixed1)
     return Exception(MbWriteBlock, IllegalDataValue);
   const std::uint32_t address = LittleEndian32(&request[MbBlockAddressByte]);
   const std::size_t dataLength = request.size() - MbWriteBlockHeaderSize - MbCrcSize;

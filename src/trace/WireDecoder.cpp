@@ -67,8 +67,8 @@ std::string LengthFault(std::size_t length, std::size_t expected, bool orLonger)
 std::string WriteBlockRequest(Bytes frame) {
   if (frame.size() < static_cast<std::size_t>(MbWriteBlockHeaderSize + MbCrcSize)) return ", cut short before the data";
   std::string text;
-  if (frame[2] != MbWriteBlockFixed0 || frame[3] != MbWriteBlockFixed1)
-    text += ", fixed bytes " + HexBytes(frame.subspan(2, 2)) + " instead of 20 A2";
+  if (frame[MbFirstDataByte] != MbWriteBlockFixed0 || frame[MbFirstDataByte + 1] != MbWriteBlockFixed1)
+    text += ", fixed bytes " + HexBytes(frame.subspan(MbFirstDataByte, 2)) + " instead of 20 A2";
   const std::size_t data = frame.size() - MbWriteBlockHeaderSize - MbCrcSize;
   const std::uint32_t address = LittleEndian32(frame.subspan(MbBlockAddressByte));
   return text + ", address " + Hex(address, 4) + ", " + Number(data) + " bytes";
